@@ -1,0 +1,15 @@
+// The host's sub-commands. Each takes its arguments after the command name and
+// returns the process exit status.
+#pragma once
+
+#include <span>
+#include <string_view>
+
+namespace quillory::host {
+
+using Args = std::span<const std::string_view>;
+
+// `quillory reg query|add|delete ...`: shows and edits the registry.
+int RunRegCommand(Args args);
+
+}  // namespace quillory::host

@@ -1,0 +1,40 @@
+// `quillory`: the command-line mail-client host.
+#include <cstdio>
+#include <string_view>
+#include <vector>
+
+#include "host/commands.h"
+
+namespace {
+
+struct Command {
+    std::string_view name;
+    int (*run)(quillory::host::Args);
+    std::string_view summary;
+};
+
+constexpr Command kCommands[] = {
+    {"reg", quillory::host::RunRegCommand, "show and edit the registry (query, add, delete)"},
+};
+
+int Usage(FILE* out)
+{
+    std::fprintf(out, "usage: quillory COMMAND [ARGS...]\n\ncommands:\n");
+    for (const auto& c : kCommands)
+        std::fprintf(out, "  %-10.*s %.*s\n", static_cast<int>(c.name.size()), c.name.data(),
+                     static_cast<int>(c.summary.size()), c.summary.data());
+    return out == stdout ? 0 : 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    std::vector<std::string_view> args(argv + 1, argv + argc);
+    if (args.empty()) return Usage(stderr);
+    if (args[0] == "help" || args[0] == "--help" || args[0] == "-h") return Usage(stdout);
+    for (const auto& c : kCommands)
+        if (c.name == args[0]) return c.run(quillory::host::Args(args).subspan(1));
+    std::fprintf(stderr, "quillory: unknown command '%s'\n", argv[1]);
+    return Usage(stderr);
+}
