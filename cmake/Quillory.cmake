@@ -25,7 +25,7 @@ endif()
 # Warnings as errors on our own code (third-party headers come in as system headers).
 function(quillory_warnings target)
   target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Werror
-    -Wno-unused-parameter -Wshadow=local -Wnon-virtual-dtor)
+    -Wno-unused-parameter -Wshadow=local)
 endfunction()
 
 # A library of ours. Platform libraries export everything; deliverables hide all
