@@ -4,12 +4,12 @@
 // an entry counts only when its tag equals the tag expected at its index (a
 // property not set yet comes back with an error tag).
 //
-// The names live in quillory::acct so that they never clash with the MAPI
-// property names of the same value (PR_DISPLAY_NAME ...) defined globally by
-// the MAPI headers.
+// The names live in quillory::acct; the five standard MAPI tags among them
+// are the MAPI headers' own, brought in by name.
 #pragma once
 
 #include "platform/base/wintypes.h"
+#include "platform/mapi/mapitags.h"
 
 #include <array>
 
@@ -17,11 +17,11 @@ namespace quillory::acct {
 
 // Tags with their exact values (type in the low word: 0x001E string,
 // 0x000B boolean, 0x0003 long, 0x0040 time).
-constexpr ULONG PR_ACCOUNT = 0x3A00001E;                // user's name (sender name)
-constexpr ULONG PR_COMPANY_NAME = 0x3A16001E;           // organization header
-constexpr ULONG PR_DISPLAY_NAME = 0x3001001E;           // account name
-constexpr ULONG PR_EMAIL_ADDRESS = 0x3003001E;          // user's e-mail address
-constexpr ULONG PR_REPLY_RECIPIENT_NAMES = 0x0050001E;  // Reply-To address
+using ::PR_ACCOUNT;                                     // user's name (sender name)
+using ::PR_COMPANY_NAME;                                // organization header
+using ::PR_DISPLAY_NAME;                                // account name
+using ::PR_EMAIL_ADDRESS;                               // user's e-mail address
+using ::PR_REPLY_RECIPIENT_NAMES;                       // Reply-To address
 constexpr ULONG PR_NNTP_SEND_RECEIVE = 0x6781000B;      // include in send/receive
 constexpr ULONG PR_NNTP_SERVER = 0x6602001E;            // news server host name
 constexpr ULONG PR_NNTP_LOGON_REQUIRED = 0x6782000B;
@@ -101,6 +101,9 @@ constexpr std::array<ULONG, kCount> kTags = {
     PR_NNTP_ACCOUNT_KIND,
 };
 
+static_assert(PR_ACCOUNT == 0x3A00001E && PR_COMPANY_NAME == 0x3A16001E &&
+              PR_DISPLAY_NAME == 0x3001001E && PR_EMAIL_ADDRESS == 0x3003001E &&
+              PR_REPLY_RECIPIENT_NAMES == 0x0050001E);
 static_assert(kTags[kUserName] == PR_ACCOUNT && kTags[kGroupListFile] == PR_NNTP_GROUP_LIST_FILE &&
               kTags[kLastNewGroupsCheck] == PR_NNTP_LAST_NEWGROUPS_CHECK &&
               kTags[kAllowHtml] == PR_NNTP_ALLOW_HTML && kTags[kAccountKind] == PR_NNTP_ACCOUNT_KIND);
