@@ -1,12 +1,16 @@
 #include "platform/base/registry.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sqlite3.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstring>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/base/tests/test_home.h"
@@ -482,6 +486,88 @@ TEST(RegistryProcesses, KeyDeletedByAnotherProcessIsSeenThroughOpenHandles)
     pid_t child = Spawn([] { return static_cast<int>(RegDeleteTree(HKEY_CURRENT_USER, "Software\\Gone")); });
     ASSERT_EQ(Wait(child), 0);
     EXPECT_EQ(SetDword(k.get(), "v", 1), ERROR_KEY_DELETED);
+}
+
+TEST(RegistryProcesses, KilledWriterLeavesAnIntactDatabaseWithEveryCommittedWrite)
+{
+    TempHome home;
+    Key k;
+    ASSERT_EQ(RegCreateKey(HKEY_CURRENT_USER, "Software\\Crash", k.out()), ERROR_SUCCESS);
+    pid_t child = Spawn([] {
+        HKEY key = nullptr;
+        if (RegOpenKey(HKEY_CURRENT_USER, "Software\\Crash", &key) != ERROR_SUCCESS) return 1;
+        for (DWORD i = 0; i < 1000000; ++i) {  // bounded, should the parent fail to kill it
+            std::string name = "v" + std::to_string(i);
+            if (RegSetValueEx(key, name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&i), sizeof i) !=
+                ERROR_SUCCESS)
+                return 2;
+        }
+        return 3;
+    });
+    ASSERT_GT(child, 0);
+    DWORD values = 0;
+    for (int tries = 0; values < 50 && tries < 1000; ++tries) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        if (RegQueryInfoKey(k.get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values, nullptr,
+                            nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            break;
+    }
+    kill(child, SIGKILL);
+    EXPECT_EQ(Wait(child), 128 + SIGKILL);
+
+    // Every write is whole: the values present are exactly v0 .. v(n-1).
+    ASSERT_EQ(RegQueryInfoKey(k.get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values,
+                              nullptr, nullptr, nullptr, nullptr),
+              ERROR_SUCCESS);
+    EXPECT_GE(values, 50u);
+    for (DWORD i = 0; i < values; ++i) {
+        DWORD v = ~0u, cb = sizeof v;
+        std::string name = "v" + std::to_string(i);
+        ASSERT_EQ(RegQueryValueEx(k.get(), name.c_str(), nullptr, nullptr, reinterpret_cast<BYTE*>(&v), &cb),
+                  ERROR_SUCCESS)
+            << name;
+        EXPECT_EQ(v, i);
+    }
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open((home.path() / "registry" / "registry.db").c_str(), &db), SQLITE_OK);
+    std::string verdict;
+    sqlite3_exec(
+        db, "PRAGMA integrity_check",
+        [](void* out, int, char** cols, char**) {
+            *static_cast<std::string*>(out) += cols[0] ? cols[0] : "";
+            return 0;
+        },
+        &verdict, nullptr);
+    sqlite3_close(db);
+    EXPECT_EQ(verdict, "ok");
+}
+
+TEST(RegistryThreads, ConcurrentCallsInOneProcess)
+{
+    TempHome home;
+    constexpr int kThreads = 4, kEach = 50;
+    std::vector<std::thread> threads;
+    std::vector<int> failures(kThreads, 0);
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([t, &failures] {
+            for (int i = 0; i < kEach; ++i) {
+                HKEY key = nullptr;
+                if (RegCreateKey(HKEY_CURRENT_USER, "Software\\Threads", &key) != ERROR_SUCCESS ||
+                    SetDword(key, ("t" + std::to_string(t) + "_" + std::to_string(i)).c_str(), 1) !=
+                        ERROR_SUCCESS ||
+                    RegCloseKey(key) != ERROR_SUCCESS)
+                    ++failures[t];
+            }
+        });
+    for (auto& th : threads) th.join();
+    EXPECT_EQ(failures, std::vector<int>(kThreads, 0));
+    Key k;
+    ASSERT_EQ(RegOpenKey(HKEY_CURRENT_USER, "Software\\Threads", k.out()), ERROR_SUCCESS);
+    DWORD values = 0;
+    ASSERT_EQ(RegQueryInfoKey(k.get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values, nullptr,
+                              nullptr, nullptr, nullptr),
+              ERROR_SUCCESS);
+    EXPECT_EQ(values, static_cast<DWORD>(kThreads * kEach));
 }
 
 }  // namespace
