@@ -24,8 +24,8 @@ endif()
 
 # Warnings as errors on our own code (third-party headers come in as system headers).
 function(quillory_warnings target)
-  target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Werror
-    -Wno-unused-parameter -Wshadow=local)
+  target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Werror -Wno-unused-parameter
+    $<$<CXX_COMPILER_ID:GNU>:-Wshadow=local> $<$<CXX_COMPILER_ID:Clang>:-Wshadow-uncaptured-local>)
 endfunction()
 
 # A library of ours. Platform libraries export everything; deliverables hide all
