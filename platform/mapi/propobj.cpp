@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <string_view>
 
 #include "platform/base/trace.h"
@@ -224,6 +225,7 @@ HRESULT CMAPIPropCore::DoGetProps(LPSPropTagArray lpPropTagArray, ULONG ulFlags,
     }
     MapiBuffer<SPropValue> out;
     const auto n = static_cast<ULONG>(tags.size());
+    if (n > std::numeric_limits<ULONG>::max() / sizeof(SPropValue)) return MAPI_E_TOO_BIG;
     if (const SCODE sc = MAPIAllocateBuffer(n * sizeof(SPropValue), out.AsVoidOut()); FAILED(sc)) return sc;
     bool errors = false;
     for (ULONG i = 0; i < n; ++i) {
