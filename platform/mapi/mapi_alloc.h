@@ -3,6 +3,8 @@
 // MAPIFreeBuffer of the head.
 #pragma once
 
+#include <memory>
+
 #include "platform/mapi/mapidefs.h"
 
 SCODE MAPIAllocateBuffer(ULONG cbSize, void** lppBuffer);
@@ -25,7 +27,7 @@ public:
     MapiBuffer(MapiBuffer&& o) noexcept : p_(o.Release()) {}
     MapiBuffer& operator=(MapiBuffer&& o) noexcept
     {
-        if (this != &o) {
+        if (this != std::addressof(o)) {
             Reset();
             p_ = o.Release();
         }
