@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <optional>
 #include <sstream>
@@ -31,6 +32,14 @@ std::string ReadFile(const std::filesystem::path& p)
     return s.str();
 }
 
+// The program under test. The test program itself lives in the build's bin/
+// too, which serves when the build directory is not passed in.
+std::string Program()
+{
+    if (std::getenv("QUILLORY_BUILD_BINDIR")) return (quillory::testing::BuildBinDir() / "quillory").string();
+    return (std::filesystem::read_symlink("/proc/self/exe").parent_path() / "quillory").string();
+}
+
 // Runs `quillory reg ARGS...` with the given stdin (none: /dev/null).
 Outcome Reg(const TempHome& home, std::vector<std::string> args,
             std::optional<std::string> input = std::nullopt)
@@ -42,8 +51,7 @@ Outcome Reg(const TempHome& home, std::vector<std::string> args,
         std::ofstream f(in, std::ios::binary);
         f << input.value_or("");
     }
-    const std::string program = (quillory::testing::BuildBinDir() / "quillory").string();
-    args.insert(args.begin(), {program, "reg"});
+    args.insert(args.begin(), {Program(), "reg"});
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
