@@ -46,8 +46,10 @@ function(quillory_test name)
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main GTest::gmock Threads::Threads)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
   quillory_warnings(${name})
-  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
-    PROPERTIES ENVIRONMENT "QUILLORY_BUILD_LIBDIR=${PROJECT_BINARY_DIR}/lib;QUILLORY_BUILD_BINDIR=${PROJECT_BINARY_DIR}/bin")
+  # Tests find the build's programs and libraries through these.
+  target_compile_definitions(${name} PRIVATE
+    QUILLORY_BUILD_LIBDIR="${PROJECT_BINARY_DIR}/lib" QUILLORY_BUILD_BINDIR="${PROJECT_BINARY_DIR}/bin")
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60)
 endfunction()
 
 # quillory_fuzzer(NAME sources... LIBS libs...) — only in a QUILLORY_FUZZ build.

@@ -3,6 +3,10 @@
 #include <cstdlib>
 #include <stdexcept>
 
+#ifndef QUILLORY_BUILD_BINDIR
+#error "test programs are built with QUILLORY_BUILD_BINDIR and QUILLORY_BUILD_LIBDIR"
+#endif
+
 namespace quillory::testing {
 
 TempHome::TempHome()
@@ -27,14 +31,15 @@ TempHome::~TempHome()
     std::filesystem::remove_all(root_, ec);
 }
 
-static std::filesystem::path FromEnv(const char* name)
+// The environment may override where the build put things (e.g. an installed
+// tree); otherwise the paths the build compiled in.
+static std::filesystem::path FromEnv(const char* name, const char* builtIn)
 {
-    const char* v = std::getenv(name);
-    if (!v) throw std::runtime_error(std::string(name) + " is not set; run the tests through ctest");
-    return v;
+    if (const char* v = std::getenv(name)) return v;
+    return builtIn;
 }
 
-std::filesystem::path BuildBinDir() { return FromEnv("QUILLORY_BUILD_BINDIR"); }
-std::filesystem::path BuildLibDir() { return FromEnv("QUILLORY_BUILD_LIBDIR"); }
+std::filesystem::path BuildBinDir() { return FromEnv("QUILLORY_BUILD_BINDIR", QUILLORY_BUILD_BINDIR); }
+std::filesystem::path BuildLibDir() { return FromEnv("QUILLORY_BUILD_LIBDIR", QUILLORY_BUILD_LIBDIR); }
 
 }  // namespace quillory::testing
