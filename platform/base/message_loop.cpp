@@ -193,12 +193,9 @@ BOOL GetMessage(MSG* msg, HWND hwnd, UINT filterMin, UINT filterMax)
             q->lastCheck = Clock::now();
             DeliverAllSent(*q, lock);
             if (TakeMessage(*q, hwnd, filterMin, filterMax, PM_REMOVE, msg, &synthesized)) break;
-            const auto due = NextTimerDue(*q, hwnd, filterMin, filterMax);
+            const Deadline due = NextTimerDue(*q, hwnd, filterMin, filterMax);
             WaitingScope waiting(*q);
-            if (due)
-                q->cv.wait_until(lock, *due);
-            else
-                q->cv.wait(lock);
+            WaitForQueue(*q, lock, due);
         }
     }
     if (synthesized) msg->time = GetTickCount();
@@ -265,10 +262,8 @@ DWORD MsgWaitForMultipleObjectsEx(DWORD count, const HANDLE*, DWORD timeoutMs, D
     // Sent messages are delivered here in any case; they end the wait only
     // when nothing else was asked for.
     const bool sentEndsWait = (wakeMask & QS_SENDMESSAGE) != 0 && !wantPosted && !wantTimers;
-    const auto start = Clock::now();
-    const std::optional<Clock::time_point> deadline =
-        timeoutMs == INFINITE ? std::nullopt
-                              : std::optional<Clock::time_point>(start + std::chrono::milliseconds(timeoutMs));
+    const Deadline deadline =
+        timeoutMs == INFINITE ? Deadline{} : Deadline::In(std::chrono::milliseconds(timeoutMs));
 
     Lock lock(Global().mutex);
     for (;;) {
@@ -276,19 +271,16 @@ DWORD MsgWaitForMultipleObjectsEx(DWORD count, const HANDLE*, DWORD timeoutMs, D
         bool delivered = false;
         while (DeliverOneSent(*q, lock)) delivered = true;
         if (wantPosted && (!q->posted.empty() || q->quitPending)) return WAIT_OBJECT_0;
-        std::optional<Clock::time_point> wake = deadline;
+        Deadline wake = deadline;
         if (wantTimers) {
-            const auto due = NextTimerDue(*q, nullptr, 0, 0);
-            if (due && *due <= Clock::now()) return WAIT_OBJECT_0;
-            if (due && (!wake || *due < *wake)) wake = due;
+            const Deadline due = NextTimerDue(*q, nullptr, 0, 0);
+            if (due.Passed()) return WAIT_OBJECT_0;
+            wake.KeepEarliest(due);
         }
         if (sentEndsWait && delivered) return WAIT_OBJECT_0;
-        if (deadline && Clock::now() >= *deadline) return WAIT_TIMEOUT;
+        if (deadline.Passed()) return WAIT_TIMEOUT;
         WaitingScope waiting(*q);
-        if (wake)
-            q->cv.wait_until(lock, *wake);
-        else
-            q->cv.wait(lock);
+        WaitForQueue(*q, lock, wake);
     }
 }
 

@@ -34,6 +34,23 @@ constexpr auto kHungAfter = std::chrono::seconds(5);
 
 struct Queue;
 
+// A moment to wait until, or none. (A plain flag rather than std::optional:
+// some compilers warn wrongly about optional time points.)
+struct Deadline {
+    bool set = false;
+    Clock::time_point at{};
+
+    static Deadline In(Clock::duration d)
+    {
+        return Deadline{true, Clock::now() + d};
+    }
+    void KeepEarliest(const Deadline& other)
+    {
+        if (other.set && (!set || other.at < at)) *this = other;
+    }
+    bool Passed() const { return set && Clock::now() >= at; }
+};
+
 struct WindowClass {
     std::string name;
     ATOM atom = 0;
@@ -152,8 +169,7 @@ void ForgetWindow(Queue& q, HWND hwnd);
 
 // Timers (timer.cpp).
 // Earliest due time among the timers a filter accepts.
-std::optional<Clock::time_point> NextTimerDue(const Queue& q, HWND filter, UINT filterMin,
-                                              UINT filterMax);
+Deadline NextTimerDue(const Queue& q, HWND filter, UINT filterMin, UINT filterMax);
 // A WM_TIMER for the most overdue timer the filter accepts; a removed one
 // starts its next interval now.
 bool TakeTimerMessage(Queue& q, HWND filter, bool remove, MSG* out);
@@ -164,6 +180,15 @@ void RemoveTimers(Queue& q, HWND hwnd);
 // Calls the window's current procedure; 0 when the window is gone.
 LRESULT CallCurrentProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 void ThreadQueueEnding(Queue& q);
+
+// Blocks the owner thread until its queue is notified or the deadline passes.
+inline void WaitForQueue(Queue& q, Lock& lock, const Deadline& until)
+{
+    if (until.set)
+        q.cv.wait_until(lock, until.at);
+    else
+        q.cv.wait(lock);
+}
 
 // Marks the queue's owner as blocked in a wait until the scope ends.
 class WaitingScope {

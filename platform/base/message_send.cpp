@@ -3,7 +3,6 @@
 // its queue, while the sender waits and meanwhile runs what others send it.
 #include <algorithm>
 #include <cstring>
-#include <optional>
 
 #include "platform/base/message_queue.h"
 #include "platform/base/trace.h"
@@ -69,7 +68,7 @@ LRESULT CopyTextBack(const SentMessage& sm, WPARAM size, LPARAM buffer, LRESULT 
 }
 
 SendOutcome Send(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, UINT flags,
-                 std::optional<Clock::duration> timeout, LRESULT* result)
+                 const Deadline& deadline, LRESULT* result)
 {
     *result = 0;
     Queue* self = CurrentQueue();
@@ -94,8 +93,8 @@ SendOutcome Send(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, UINT fla
         SetLastError(ERROR_INVALID_WINDOW_HANDLE);
         return SendOutcome::Failed;
     }
-    const auto start = Clock::now();
-    if ((flags & SMTO_ABORTIFHUNG) != 0 && !target->waiting && start - target->lastCheck > kHungAfter) {
+    if ((flags & SMTO_ABORTIFHUNG) != 0 && !target->waiting &&
+        Clock::now() - target->lastCheck > kHungAfter) {
         SetLastError(ERROR_TIMEOUT);
         return SendOutcome::TimedOut;
     }
@@ -114,13 +113,11 @@ SendOutcome Send(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, UINT fla
     lock.lock();
 
     const bool block = (flags & SMTO_BLOCK) != 0;
-    const std::optional<Clock::time_point> deadline =
-        timeout ? std::optional<Clock::time_point>(start + *timeout) : std::nullopt;
     while (sm->status == SentMessage::Status::Pending || sm->status == SentMessage::Status::Running) {
         // Answering what is sent to us meanwhile keeps two threads that
         // send to each other from waiting for ever.
         if (!block && DeliverOneSent(*self, lock)) continue;
-        if (deadline && Clock::now() >= *deadline) {
+        if (deadline.Passed()) {
             if (sm->status == SentMessage::Status::Pending)
                 std::erase(target->sent, sm);
             SetLastError(ERROR_TIMEOUT);
@@ -128,10 +125,7 @@ SendOutcome Send(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, UINT fla
         }
         WaitingScope waiting(*self);
         if (block) self->waiting = false;
-        if (deadline)
-            self->cv.wait_until(lock, *deadline);
-        else
-            self->cv.wait(lock);
+        WaitForQueue(*self, lock, deadline);
     }
     if (sm->status == SentMessage::Status::Failed) {
         SetLastError(ERROR_INVALID_WINDOW_HANDLE);
@@ -146,7 +140,7 @@ SendOutcome Send(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, UINT fla
 LRESULT SendMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
 {
     LRESULT result = 0;
-    Send(hwnd, message, wParam, lParam, SMTO_NORMAL, std::nullopt, &result);
+    Send(hwnd, message, wParam, lParam, SMTO_NORMAL, Deadline{}, &result);
     return result;
 }
 
@@ -154,10 +148,10 @@ LRESULT SendMessageTimeout(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam
                            UINT timeoutMs, DWORD_PTR* result)
 {
     LRESULT answer = 0;
-    const std::optional<Clock::duration> timeout =
-        timeoutMs == INFINITE ? std::nullopt
-                              : std::optional<Clock::duration>(std::chrono::milliseconds(timeoutMs));
-    const SendOutcome outcome = Send(hwnd, message, wParam, lParam, flags, timeout, &answer);
+    // The time-out counts from the call, as at home.
+    const Deadline deadline =
+        timeoutMs == INFINITE ? Deadline{} : Deadline::In(std::chrono::milliseconds(timeoutMs));
+    const SendOutcome outcome = Send(hwnd, message, wParam, lParam, flags, deadline, &answer);
     if (result != nullptr) *result = outcome == SendOutcome::Ok ? static_cast<DWORD_PTR>(answer) : 0;
     if (outcome == SendOutcome::TimedOut)
         quillory::Trace("SendMessageTimeout: message 0x%x to %p timed out\n", message,

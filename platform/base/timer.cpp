@@ -29,12 +29,12 @@ UINT_PTR NewThreadTimerId(State& s, Queue& q)
 
 namespace quillory::detail {
 
-std::optional<Clock::time_point> NextTimerDue(const Queue& q, HWND filter, UINT filterMin, UINT filterMax)
+Deadline NextTimerDue(const Queue& q, HWND filter, UINT filterMin, UINT filterMax)
 {
-    if (!MatchesRange(WM_TIMER, filterMin, filterMax)) return std::nullopt;
-    std::optional<Clock::time_point> next;
+    Deadline next;
+    if (!MatchesRange(WM_TIMER, filterMin, filterMax)) return next;
     for (const Timer& t : q.timers)
-        if (MatchesWindow(t.hwnd, filter) && (!next || t.due < *next)) next = t.due;
+        if (MatchesWindow(t.hwnd, filter)) next.KeepEarliest(Deadline{true, t.due});
     return next;
 }
 
@@ -138,9 +138,9 @@ DWORD NextQueueTimerDelay()
     Queue* q = ExistingQueue();
     if (q == nullptr) return INFINITE;
     std::lock_guard<std::mutex> lock(Global().mutex);
-    const auto due = NextTimerDue(*q, nullptr, 0, 0);
-    if (!due) return INFINITE;
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(*due - Clock::now()).count();
+    const Deadline due = NextTimerDue(*q, nullptr, 0, 0);
+    if (!due.set) return INFINITE;
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(due.at - Clock::now()).count();
     return static_cast<DWORD>(std::clamp<long long>(left, 0, INFINITE - 1));
 }
 

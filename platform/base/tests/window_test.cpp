@@ -261,7 +261,8 @@ TEST(WindowData, LongPtrIndexes)
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_INDEX));
 
     // Replacing the procedure redirects later messages.
-    static int calls = 0;
+    static int calls;
+    calls = 0;
     WNDPROC replacement = [](HWND h, UINT m, WPARAM w, LPARAM l) -> LRESULT {
         if (m == WM_USER) return ++calls + 100;
         return DefWindowProc(h, m, w, l);
