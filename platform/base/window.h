@@ -239,12 +239,15 @@ LRESULT SendMessageTimeout(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam
 // Whether the message being handled was sent from another thread.
 BOOL InSendMessage();
 
+// A queue holds at most 10000 posted messages (ERROR_NOT_ENOUGH_QUOTA past
+// that); messages still queued for a window are dropped when it is destroyed.
 BOOL PostMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 BOOL PostThreadMessage(DWORD threadId, UINT message, WPARAM wParam, LPARAM lParam);
 void PostQuitMessage(int exitCode);
 
-// 1 for a message, 0 for WM_QUIT, -1 on error. Messages sent from other
-// threads are delivered while waiting.
+// 1 for a message, 0 for WM_QUIT, -1 on error (also when the filter window
+// is destroyed while waiting). Messages sent from other threads are
+// delivered while waiting.
 BOOL GetMessage(MSG* msg, HWND hwnd, UINT filterMin, UINT filterMax);
 BOOL PeekMessage(MSG* msg, HWND hwnd, UINT filterMin, UINT filterMax, UINT removeFlags);
 BOOL TranslateMessage(const MSG* msg);
