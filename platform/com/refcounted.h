@@ -18,7 +18,7 @@ public:
     ULONG ReleaseImpl()
     {
         const ULONG left = refs_.fetch_sub(1, std::memory_order_acq_rel) - 1;
-        if (left == 0) delete this;
+        if (left == 0) Destroy();
         return left;
     }
     ULONG RefCount() const { return refs_.load(); }
@@ -30,6 +30,10 @@ protected:
     CRefCounted& operator=(const CRefCounted&) = delete;
 
 private:
+    // Out of line: GCC, seeing the inlined virtual delete through a base at a
+    // non-zero offset, would otherwise report a free of a non-heap pointer.
+    void Destroy();
+
     std::atomic<ULONG> refs_{1};  // the creator holds the first reference
 };
 
