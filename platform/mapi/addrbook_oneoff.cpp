@@ -55,7 +55,12 @@ std::vector<BYTE> MakeOneOffEntryId(const OneOffEntry& entry)
     std::vector<BYTE> id(4, 0);
     id.insert(id.end(), std::begin(MAPI_ONE_OFF_UID), std::end(MAPI_ONE_OFF_UID));
     const ULONG flags = entry.flags & ~MAPI_ONE_OFF_UNICODE;  // the strings written are 8-bit
-    id.insert(id.end(), {0, 0, static_cast<BYTE>(flags & 0xFF), static_cast<BYTE>((flags >> 8) & 0xFF)});
+    // Version word 0, then the flags word (byte by byte: GCC 12 misjudges an
+    // initializer-list insert here as out of bounds).
+    id.push_back(0);
+    id.push_back(0);
+    id.push_back(static_cast<BYTE>(flags & 0xFF));
+    id.push_back(static_cast<BYTE>((flags >> 8) & 0xFF));
     for (const std::string* s : {&entry.displayName, &entry.addressType, &entry.address}) {
         id.insert(id.end(), s->begin(), s->end());
         id.push_back(0);
