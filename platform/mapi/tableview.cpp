@@ -63,9 +63,7 @@ void CTableView::InitLocked(const SSortOrderSet* sort)
     const auto& rows = data_->Rows();
     sorted_.reserve(rows.size());
     for (const auto& r : rows) sorted_.push_back(r.get());
-    if (!sort_.empty()) {
-        std::sort(sorted_.begin(), sorted_.end(), [this](const TableRow* a, const TableRow* b) { return Before(a, b); });
-    }
+    if (!sort_.empty()) SortRows(sorted_);
     registered_ = true;
 }
 
@@ -75,18 +73,40 @@ void CTableView::SetReleaseCallback(ReleaseFn fn, ULONG callerData)
     callerData_ = callerData;
 }
 
-// View order: the sort keys (a missing value before any present one, the
-// direction reversing both), then the table's own order, which makes every
-// position unique and the sort stable.
+int CTableView::CompareKey(std::size_t key, const SPropValue* a, const SPropValue* b) const
+{
+    const int c = (a && b) ? CompareOrderedValues(*a, *b, true) : int{a != nullptr} - int{b != nullptr};
+    return sort_[key].ulOrder == TABLE_SORT_DESCEND ? -c : c;
+}
+
 bool CTableView::Before(const TableRow* a, const TableRow* b) const
 {
-    for (const SSortOrder& key : sort_) {
-        const SPropValue* va = FindRowValue(*a, key.ulPropTag);
-        const SPropValue* vb = FindRowValue(*b, key.ulPropTag);
-        const int c = (va && vb) ? CompareOrderedValues(*va, *vb, true) : int{va != nullptr} - int{vb != nullptr};
-        if (c != 0) return key.ulOrder == TABLE_SORT_DESCEND ? c > 0 : c < 0;
+    for (std::size_t k = 0; k < sort_.size(); ++k) {
+        const ULONG tag = sort_[k].ulPropTag;
+        if (const int c = CompareKey(k, FindRowValue(*a, tag), FindRowValue(*b, tag)); c != 0) return c < 0;
     }
     return a->ordinal < b->ordinal;
+}
+
+// Before, with every row's keys looked up once instead of at each comparison.
+void CTableView::SortRows(std::vector<TableRow*>& rows) const
+{
+    const std::size_t width = sort_.size();
+    std::vector<const SPropValue*> keys(rows.size() * width);
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        for (std::size_t k = 0; k < width; ++k) keys[i * width + k] = FindRowValue(*rows[i], sort_[k].ulPropTag);
+    }
+    std::vector<std::size_t> order(rows.size());
+    for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+        for (std::size_t k = 0; k < width; ++k) {
+            if (const int c = CompareKey(k, keys[a * width + k], keys[b * width + k]); c != 0) return c < 0;
+        }
+        return rows[a]->ordinal < rows[b]->ordinal;
+    });
+    std::vector<TableRow*> sorted(rows.size());
+    for (std::size_t i = 0; i < order.size(); ++i) sorted[i] = rows[order[i]];
+    rows.swap(sorted);
 }
 
 bool CTableView::Passes(const TableRow& row) const
@@ -525,9 +545,8 @@ HRESULT CTableView::SortTable(LPSSortOrderSet lpSortCriteria, ULONG ulFlags)
     if (const SCODE sc = ValidateSortOrder(*lpSortCriteria); FAILED(sc)) return Fail(sc, "SortTable: order refused");
     std::lock_guard lock(data_->Mutex());
     sort_.assign(lpSortCriteria->aSort, lpSortCriteria->aSort + lpSortCriteria->cSorts);
-    auto less = [this](const TableRow* a, const TableRow* b) { return Before(a, b); };
-    std::sort(sorted_.begin(), sorted_.end(), less);
-    std::sort(visible_.begin(), visible_.end(), less);
+    SortRows(sorted_);
+    SortRows(visible_);
     Resync();
     return S_OK;
 }

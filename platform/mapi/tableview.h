@@ -89,7 +89,12 @@ private:
 
     std::vector<TableRow*>& Visible() { return restriction_ ? visible_ : sorted_; }
     const std::vector<TableRow*>& Visible() const { return restriction_ ? visible_ : sorted_; }
+    // View order: the sort keys (a missing value before any present one, the
+    // direction reversing both), then the table's own order, which makes every
+    // position unique and the sort stable.
+    int CompareKey(std::size_t key, const SPropValue* a, const SPropValue* b) const;
     bool Before(const TableRow* a, const TableRow* b) const;
+    void SortRows(std::vector<TableRow*>& rows) const;
     bool Passes(const TableRow& row) const;
     // Index of row in list (which must hold it), by binary search.
     std::size_t Locate(const std::vector<TableRow*>& list, const TableRow* row, bool* found) const;
