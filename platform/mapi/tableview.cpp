@@ -43,12 +43,12 @@ CTableView::CTableView(CTableData* data) : data_(data) {}
 
 CTableView::~CTableView()
 {
-    if (release_) release_(callerData_, data_.Get(), this);
     if (registered_) {
         std::lock_guard lock(data_->Mutex());
-        data_->DetachView(this);
+        data_->DetachView(this);  // no change reaches the view from here on
     }
-    // data_ lets go of the table data after the lock is released.
+    if (release_) release_(callerData_, data_.Get(), this);
+    // data_ lets go of the table data last.
 }
 
 HRESULT CTableView::QueryInterface(REFIID riid, void** ppv)
