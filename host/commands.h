@@ -11,5 +11,7 @@ using Args = std::span<const std::string_view>;
 
 // `quillory reg query|add|delete ...`: shows and edits the registry.
 int RunRegCommand(Args args);
+// `quillory setup install|uninstall`: runs the INF merge library's installer entry.
+int RunSetupCommand(Args args);
 
 }  // namespace quillory::host

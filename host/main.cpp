@@ -15,6 +15,7 @@ struct Command {
 
 constexpr Command kCommands[] = {
     {"reg", quillory::host::RunRegCommand, "show and edit the registry (query, add, delete)"},
+    {"setup", quillory::host::RunSetupCommand, "merge the service into the service lists (install, uninstall)"},
 };
 
 int Usage(FILE* out)
