@@ -390,7 +390,8 @@ SCODE CreateTable(LPCIID lpInterface, LPALLOCATEBUFFER lpAllocateBuffer, LPALLOC
     if (!lpAllocateBuffer || !lpAllocateMore || !lpFreeBuffer || !lpSPropTagArrayColumns) {
         return MAPI_E_INVALID_PARAMETER;
     }
-    if (ulTableType > TBLTYPE_DYNAMIC || !quillory::IsIndexType(PROP_TYPE(ulPropTagIndexColumn))) {
+    if (ulTableType > TBLTYPE_DYNAMIC || !quillory::IsIndexType(PROP_TYPE(ulPropTagIndexColumn)) ||
+        lpSPropTagArrayColumns->cValues > quillory::kMaxColumns) {
         return MAPI_E_INVALID_PARAMETER;
     }
     std::vector<ULONG> columns(lpSPropTagArrayColumns->aulPropTag,

@@ -369,6 +369,8 @@ HRESULT CTableView::SetColumns(LPSPropTagArray lpPropTagArray, ULONG ulFlags)
 {
     if (!lpPropTagArray) return MAPI_E_INVALID_PARAMETER;
     if (ulFlags & ~kViewFlags) return MAPI_E_UNKNOWN_FLAGS;
+    // Bounded so that a row's values always fit one allocation.
+    if (lpPropTagArray->cValues > kMaxColumns) return Fail(MAPI_E_TOO_COMPLEX, "SetColumns: too many columns");
     std::lock_guard lock(data_->Mutex());
     columns_.assign(lpPropTagArray->aulPropTag, lpPropTagArray->aulPropTag + lpPropTagArray->cValues);
     return S_OK;

@@ -23,8 +23,9 @@ constexpr ULONG TABLE_RELOAD = 9;
 
 namespace quillory {
 
-// More sort keys or bookmarks than this are refused.
+// More sort keys, columns or bookmarks than this are refused.
 constexpr ULONG kMaxSortKeys = 32;
+constexpr ULONG kMaxColumns = 0x10000;
 constexpr std::size_t kMaxBookmarks = 4096;
 
 // S_OK for a sort order a view can apply; MAPI_E_TOO_COMPLEX for categories,

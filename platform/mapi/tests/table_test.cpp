@@ -350,6 +350,12 @@ TEST_F(TableTest, ColumnsAValueLacksAnswerAsErrors)
               (std::vector<ULONG>{kId, kName, kSize, kGroup, kExtra}));
     EXPECT_EQ(view->QueryColumns(4, &got), MAPI_E_UNKNOWN_FLAGS);
     EXPECT_EQ(view->SetColumns(nullptr, 0), MAPI_E_INVALID_PARAMETER);
+    // A column count whose row would not fit one allocation is refused
+    // (only the count is read).
+    SPropTagArray huge{0x10000001, {kId}};
+    EXPECT_EQ(view->SetColumns(&huge, 0), MAPI_E_TOO_COMPLEX);
+    ASSERT_EQ(view->QueryColumns(0, &got), S_OK);
+    EXPECT_EQ(got->cValues, cols->cValues);
 }
 
 TEST_F(TableTest, QueryRowsMovesTheCursorBothWays)
