@@ -99,8 +99,9 @@ TEST(StoreBasic, EverythingPersistsAcrossReopen)
         SPropValue mv{};
         mv.ulPropTag = PROP_TAG(PT_MV_STRING8, 0x6701);
         mv.Value.MVszA = SLPSTRArray{2, refs};
+        const std::vector<BYTE> index{1, 2, 3};
         auto m = AddMessage(group.Get(), "Hello", {LongProp(PR_INTERNET_ARTICLE_NUMBER, 42), mv,
-                                                   BinaryProp(PR_CONVERSATION_INDEX, {1, 2, 3})});
+                                                   BinaryProp(PR_CONVERSATION_INDEX, index)});
         ASSERT_TRUE(m);
         SPropValue r1[] = {StringProp(PR_DISPLAY_NAME, "alt.test"), StringProp(PR_ADDRTYPE, "NNTP"),
                            StringProp(PR_EMAIL_ADDRESS, "alt.test"), LongProp(PR_RECIPIENT_TYPE, MAPI_TO)};

@@ -50,6 +50,8 @@ inline SPropValue LongProp(ULONG tag, LONG value)
     return v;
 }
 
+// The value points into bytes, which must outlive it.
+SPropValue BinaryProp(ULONG tag, std::vector<BYTE>&& bytes) = delete;
 inline SPropValue BinaryProp(ULONG tag, const std::vector<BYTE>& bytes)
 {
     SPropValue v{};
