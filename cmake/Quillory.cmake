@@ -69,7 +69,10 @@ function(quillory_fuzzer name)
   target_link_options(${name} PRIVATE -fsanitize=fuzzer)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
   quillory_warnings(${name})
-  set_property(GLOBAL APPEND PROPERTY QUILLORY_FUZZERS ${name})
+  if(NOT TARGET fuzzers)
+    add_custom_target(fuzzers)
+  endif()
+  add_dependencies(fuzzers ${name})
 endfunction()
 
 # quillory_benchmark(NAME sources... LIBS libs...) — when Google Benchmark is present.

@@ -6,7 +6,7 @@ cd "$(dirname "$0")/.."
 SECONDS_EACH=${1:-20}
 BUILD=${QUILLORY_FUZZ_BUILD_DIR:-build-fuzz}
 CC=clang CXX=clang++ cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQUILLORY_FUZZ=ON >/dev/null
-cmake --build "$BUILD"
+cmake --build "$BUILD" --target fuzzers
 status=0
 for fuzzer in "$BUILD"/bin/*_fuzz; do
   [ -x "$fuzzer" ] || continue
