@@ -6,6 +6,7 @@
 #include "platform/base/trace.h"
 #include "platform/mapi/service_admin_core.h"
 #include "platform/mapi/session.h"
+#include "platform/mapi/session_impl.h"
 
 namespace {
 
@@ -45,6 +46,7 @@ void MAPIUninitialize()
         last = --g_initCount == 0;
     }
     if (!last) return;
+    quillory::DropSharedSession();
     quillory::UnloadServiceLibraries();
 }
 

@@ -61,6 +61,18 @@ HRESULT LoadServiceEntry(std::string_view dllName, const std::string& entryName,
     return S_OK;
 }
 
+// Whether a store provider other than the given one is the profile's default store.
+bool HasDefaultStore(const ProfileContext& ctx, const MAPIUID& except)
+{
+    for (const auto& p : ctx.db->Providers(ctx.profile)) {
+        if (p.resourceType != MAPI_STORE_PROVIDER || ProfileUidEqual(p.uid, except)) continue;
+        SectionValues section;
+        section.Read(*ctx.db, ctx.profile, p.uid);
+        if (section.Long(PR_RESOURCE_FLAGS) & STATUS_DEFAULT_STORE) return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 void UnloadServiceLibraries()
@@ -95,6 +107,11 @@ HRESULT AddProviderRecords(const ProfileContext& ctx, const MAPIUID& service, st
     if (serviceName == kStoreServiceName && provider.resourceType == MAPI_STORE_PROVIDER)
         values.push_back(StringValue(PR_RESOURCE_PATH, storeFile));
     for (ULONG i = 0; i < cValues; ++i) values.push_back(lpProps[i]);
+    // A profile has one default store: a store added beside it is not the default.
+    for (auto& v : values) {
+        if (v.ulPropTag != PR_RESOURCE_FLAGS || provider.resourceType != MAPI_STORE_PROVIDER) continue;
+        if ((v.Value.ul & STATUS_DEFAULT_STORE) && HasDefaultStore(ctx, uid)) v.Value.ul &= ~STATUS_DEFAULT_STORE;
+    }
     if (const HRESULT hr = ctx.db->PutProps(ctx.profile, uid, values); FAILED(hr)) return hr;
     if (lpUID) *lpUID = uid;
     return S_OK;
