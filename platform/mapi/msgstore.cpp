@@ -512,6 +512,16 @@ HRESULT OpenMessageStore(const std::filesystem::path& file, const MAPIUID& store
     return S_OK;
 }
 
+HRESULT VerifyMessageStore(const std::filesystem::path& file)
+{
+    std::error_code ec;
+    if (!std::filesystem::exists(file, ec)) return MAPI_E_NOT_FOUND;
+    std::shared_ptr<store::StoreDb> db;
+    if (const HRESULT hr = store::StoreDb::Open(file, MAPIUID{}, {}, db); FAILED(hr)) return hr;
+    auto lock = db->Lock();
+    return db->CheckIntegrity();
+}
+
 bool StoreUidOfEntryId(ULONG cbEntryID, const ENTRYID* lpEntryID, MAPIUID* uid)
 {
     const auto e = ParseStoreEntryId(cbEntryID, lpEntryID);

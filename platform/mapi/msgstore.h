@@ -46,6 +46,11 @@ extern const MAPIUID kQuilloryStoreProvider;
 HRESULT OpenMessageStore(const std::filesystem::path& file, const MAPIUID& storeUid, std::string_view displayName,
                          ULONG ulFlags, IMsgStore** out);
 
+// Reads an existing store file through and checks that it is sound: S_OK,
+// MAPI_E_CORRUPT_STORE, or MAPI_E_NOT_FOUND when there is no such file.
+// Nothing is created.
+HRESULT VerifyMessageStore(const std::filesystem::path& file);
+
 // The UID of a store's entry ID (any of its folders' or messages' entry IDs
 // too), so that a session can tell which store an entry ID belongs to.
 // False for bytes that are no entry ID of this kind of store.

@@ -293,6 +293,7 @@ void StoreDb::Begin(bool write)
     if (depth_ == 0) {
         Exec(write ? "BEGIN IMMEDIATE" : "BEGIN");
         failed_ = false;
+        writing_ = write;
     }
     ++depth_;
 }
@@ -305,7 +306,7 @@ void StoreDb::Commit()
         Exec("ROLLBACK");
         throw DbError(MAPI_E_CALL_FAILED, "a part of the transaction failed");
     }
-    FaultPoint("commit");
+    if (writing_) FaultPoint("commit");
     try {
         Exec("COMMIT");
     } catch (...) {
@@ -349,6 +350,22 @@ std::string StoreDb::DisplayName()
 {
     Stmt s(*this, "SELECT value FROM meta WHERE key='name'");
     return s.Step() ? s.Text(0) : std::string();
+}
+
+HRESULT StoreDb::CheckIntegrity()
+{
+    return GuardStore("integrity check", [&]() -> HRESULT {
+        Stmt s(*this, "PRAGMA integrity_check");
+        bool ok = true;
+        while (s.Step()) {
+            const std::string line = s.Text(0);
+            if (line != "ok") {
+                Trace("store: %s: %s\n", path_.c_str(), line.c_str());
+                ok = false;
+            }
+        }
+        return ok ? S_OK : MAPI_E_CORRUPT_STORE;
+    });
 }
 
 HRESULT StoreDb::Create(const std::filesystem::path& file, const MAPIUID& uid, std::string_view displayName)

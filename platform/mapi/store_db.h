@@ -74,6 +74,8 @@ public:
     const SpecialFolders& Special() const { return special_; }
     const std::filesystem::path& Path() const { return path_; }
     std::string DisplayName();
+    // Reads the whole file through: S_OK, or MAPI_E_CORRUPT_STORE.
+    HRESULT CheckIntegrity();
 
     // Transactions nest: only the outermost begins and commits; a failure
     // anywhere rolls the whole of it back.
@@ -108,6 +110,7 @@ private:
     SpecialFolders special_;
     std::unordered_map<const char*, sqlite3_stmt*> statements_;
     int depth_ = 0;
+    bool writing_ = false;
     bool failed_ = false;
     std::uint64_t localVersion_ = 0;
     std::map<RowId, std::uint64_t> folderVersions_;
