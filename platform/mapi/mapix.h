@@ -22,7 +22,7 @@ constexpr IID IID_IAddrBook = {0x00020309, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}}
 constexpr IID IID_IMailUser = {0x0002030A, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 constexpr IID IID_IMAPIContainer = {0x0002030B, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 constexpr IID IID_IMAPIFolder = {0x0002030C, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
-constexpr IID IID_IMAPITableData = {0x0002031A, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+constexpr IID IID_IMAPITableData = {0x00020316, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 constexpr IID IID_IProfAdmin = {0x0002031C, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 constexpr IID IID_IMsgServiceAdmin = {0x0002031D, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 constexpr IID IID_IMAPIProgress = {0x0002031F, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
@@ -513,7 +513,8 @@ using LPMAPISESSION = IMAPISession*;
 // ---- Table data ---------------------------------------------------------------
 class ITableData : public IUnknown {
 public:
-    using CALLERRELEASE = void (*)(ULONG ulCallerData, ITableData* lpTblData, LPMAPITABLE lpVue);
+    // The function type: HrGetView takes a pointer to one, as at home.
+    using CALLERRELEASE = void(ULONG ulCallerData, ITableData* lpTblData, LPMAPITABLE lpVue);
     virtual HRESULT HrGetView(LPSSortOrderSet lpSSortOrderSet, CALLERRELEASE* lpfCallerRelease,
                               ULONG ulCallerData, LPMAPITABLE* lppMAPITable) = 0;
     virtual HRESULT HrModifyRow(LPSRow lpSRow) = 0;

@@ -744,9 +744,8 @@ void OnViewReleased(ULONG data, ITableData* table, LPMAPITABLE)
 TEST_F(TableTest, ViewsOutliveTheirCreatorAndReportTheirRelease)
 {
     AddRange(0, 3);
-    ITableData::CALLERRELEASE fn = &OnViewReleased;
     LPMAPITABLE raw = nullptr;
-    ASSERT_EQ(data_->HrGetView(nullptr, &fn, 77, &raw), S_OK);
+    ASSERT_EQ(data_->HrGetView(nullptr, &OnViewReleased, 77, &raw), S_OK);
     ITableData* table = data_.Get();
     data_ = nullptr;  // the view keeps the rows alive
     EXPECT_EQ(All(raw), Ids({0, 1, 2}));
