@@ -408,12 +408,5 @@ TEST(BalTreeStream, SaveStackGrowsBeyondThirtyTwoPending)
     EXPECT_EQ(ShapeOf(copy), ShapeOf(tree));
 }
 
-TEST(BalTree, KeyText)
-{
-    tULongToULong tree;
-    EXPECT_STREQ(tree.KeyText(4294967295u), "4294967295");
-    EXPECT_STREQ(tree.tBalTree::KeyText(0x1f), "0x1f");
-}
-
 }  // namespace
 }  // namespace quillory
