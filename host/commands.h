@@ -13,5 +13,9 @@ using Args = std::span<const std::string_view>;
 int RunRegCommand(Args args);
 // `quillory setup install|uninstall`: runs the INF merge library's installer entry.
 int RunSetupCommand(Args args);
+// `quillory profile list|create|delete|default|identity ...`: administers MAPI profiles.
+int RunProfileCommand(Args args);
+// `quillory store folders|messages|show ...`: shows what a message store holds.
+int RunStoreCommand(Args args);
 
 }  // namespace quillory::host

@@ -1,0 +1,164 @@
+// `quillory profile` run as a program, and profiles shared between it and
+// this process through the profile database.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "platform/base/environment.h"
+#include "platform/base/tests/test_home.h"
+#include "platform/com/com_ptr.h"
+#include "platform/mapi/addrbook.h"
+#include "platform/mapi/mapi_alloc.h"
+#include "platform/mapi/profile_admin.h"
+#include "platform/mapi/session.h"
+
+namespace {
+
+using quillory::ComPtr;
+using quillory::testing::TempHome;
+
+struct Outcome {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string ReadFile(const std::filesystem::path& p)
+{
+    std::ifstream in(p, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+std::string Program()
+{
+    if (std::getenv("QUILLORY_BUILD_BINDIR")) return (quillory::testing::BuildBinDir() / "quillory").string();
+    return (std::filesystem::read_symlink("/proc/self/exe").parent_path() / "quillory").string();
+}
+
+// Runs `quillory profile ARGS...`.
+Outcome Profile(const TempHome& home, std::vector<std::string> args)
+{
+    const auto dir = home.path() / "run";
+    std::filesystem::create_directories(dir);
+    const auto out = dir / "out", err = dir / "err";
+    args.insert(args.begin(), {Program(), "profile"});
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    pid_t pid = fork();
+    if (pid == 0) {
+        int fin = open("/dev/null", O_RDONLY);
+        int fout = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        int ferr = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (fin < 0 || fout < 0 || ferr < 0) _exit(126);
+        dup2(fin, 0);
+        dup2(fout, 1);
+        dup2(ferr, 2);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    Outcome o;
+    int status = 0;
+    if (pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status)) o.status = WEXITSTATUS(status);
+    o.out = ReadFile(out);
+    o.err = ReadFile(err);
+    return o;
+}
+
+void WriteServiceList()
+{
+    char dir[MAX_PATH];
+    ASSERT_GT(GetSystemDirectory(dir, sizeof dir), 0u);
+    std::ofstream(std::filesystem::path(dir) / "MAPISVC.INF", std::ios::binary)
+        << "[Services]\r\nNoLib=Plain Service\r\n[Default Services]\r\nNoLib=Plain Service\r\n"
+           "[NoLib]\r\nPR_DISPLAY_NAME=Plain Service\r\nProviders=NOLIB_AB\r\n"
+           "[NOLIB_AB]\r\nPR_RESOURCE_TYPE=MAPI_AB_PROVIDER\r\n";
+}
+
+bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+TEST(ProfileCommand, CreateListDefaultAndDelete)
+{
+    TempHome home;
+    WriteServiceList();
+    auto o = Profile(home, {"list"});
+    EXPECT_EQ(o.status, 0);
+    EXPECT_EQ(o.out, "No profiles.\n");
+
+    EXPECT_EQ(Profile(home, {"create", "Work"}).status, 0);
+    o = Profile(home, {"create", "WORK"});
+    EXPECT_EQ(o.status, 1);
+    EXPECT_TRUE(Contains(o.err, "0x80070005")) << o.err;  // MAPI_E_NO_ACCESS: the name is taken
+    EXPECT_TRUE(Contains(o.err, "exists")) << o.err;
+    EXPECT_EQ(Profile(home, {"create", "Home", "--default-services"}).status, 0);
+
+    o = Profile(home, {"list"});
+    EXPECT_EQ(o.status, 0);
+    EXPECT_EQ(o.out,
+              "  Home\n"
+              "    QuilloryStore    Personal Folders\n"
+              "    NoLib            Plain Service\n"
+              "* Work\n"
+              "    QuilloryStore    Personal Folders\n");
+
+    EXPECT_EQ(Profile(home, {"default", "home"}).status, 0);
+    EXPECT_TRUE(Contains(Profile(home, {"list"}).out, "* Home\n"));
+    o = Profile(home, {"delete", "Nobody"});
+    EXPECT_EQ(o.status, 1);
+    EXPECT_TRUE(Contains(o.err, "0x8004010F")) << o.err;
+    EXPECT_EQ(Profile(home, {"delete", "Work"}).status, 0);
+    EXPECT_FALSE(Contains(Profile(home, {"list"}).out, "Work"));
+
+    EXPECT_EQ(Profile(home, {}).status, 2);
+    EXPECT_EQ(Profile(home, {"create"}).status, 2);
+    EXPECT_EQ(Profile(home, {"create", "A", "--bogus"}).status, 2);
+    EXPECT_EQ(Profile(home, {"rename", "A", "B"}).status, 2);
+}
+
+TEST(ProfileCommand, ChangesAreSeenByTheOtherProcess)
+{
+    TempHome home;
+    ASSERT_EQ(MAPIInitialize(nullptr), S_OK);
+    {
+        ComPtr<IProfAdmin> admin;
+        ASSERT_EQ(MAPIAdminProfiles(0, &admin), S_OK);
+        ASSERT_EQ(admin->CreateProfile(const_cast<LPSTR>("Mine"), nullptr, 0, 0), S_OK);
+        // The database stays open here while the program writes to it.
+        EXPECT_TRUE(Contains(Profile(home, {"list"}).out, "* Mine\n"));
+        ASSERT_EQ(Profile(home, {"create", "Theirs"}).status, 0);
+        ASSERT_EQ(Profile(home, {"identity", "Theirs", "Tess User", "tess@example.org"}).status, 0);
+
+        ComPtr<IMAPITable> table;
+        ASSERT_EQ(admin->GetProfileTable(0, &table), S_OK);
+        ULONG count = 0;
+        ASSERT_EQ(table->GetRowCount(0, &count), S_OK);
+        EXPECT_EQ(count, 2u);
+
+        ComPtr<IMAPISession> session;
+        ASSERT_EQ(MAPILogonEx(0, const_cast<LPSTR>("Theirs"), nullptr, MAPI_NEW_SESSION, &session), S_OK);
+        ULONG cb = 0;
+        LPENTRYID eid = nullptr;
+        ASSERT_EQ(session->QueryIdentity(&cb, &eid), S_OK);
+        auto identity = quillory::ParseOneOffEntryId(cb, eid);
+        MAPIFreeBuffer(eid);
+        ASSERT_TRUE(identity);
+        EXPECT_EQ(identity->displayName, "Tess User");
+        EXPECT_EQ(identity->address, "tess@example.org");
+
+        ASSERT_EQ(Profile(home, {"delete", "Mine"}).status, 0);
+        ComPtr<IMsgServiceAdmin> services;
+        EXPECT_EQ(admin->AdminServices(const_cast<LPSTR>("Mine"), nullptr, 0, 0, &services), MAPI_E_NOT_FOUND);
+    }
+    MAPIUninitialize();
+}
+
+}  // namespace
