@@ -321,7 +321,7 @@ const InfService& BuiltInStoreService()
         s.name = kStoreServiceName;
         s.display = kStoreServiceDisplay;
         s.builtIn = true;
-        s.resourceFlags = SERVICE_DEFAULT_STORE | SERVICE_SINGLE_COPY;
+        s.resourceFlags = SERVICE_DEFAULT_STORE;  // a profile may hold several stores
         InfProp display;
         display.tag = PR_DISPLAY_NAME;
         display.strings = {std::string(kStoreServiceDisplay)};

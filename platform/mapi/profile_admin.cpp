@@ -101,7 +101,8 @@ HRESULT CProfAdmin::CreateProfile(LPSTR lpszProfileName, LPSTR lpszPassword, ULO
         if (SUCCEEDED(ServiceList::Load(list, &error))) {
             for (const auto& name : list.DefaultServiceNames()) {
                 // One service that cannot be added must not cost the profile the others.
-                hr = CreateService(ctx, name, nullptr, ulUIParam, ulFlags & MAPI_DIALOG, nullptr, &error);
+                hr = CreateService(ctx, name, nullptr, ulUIParam, (ulFlags & MAPI_DIALOG) ? SERVICE_UI_ALLOWED : 0,
+                                   nullptr, &error);
                 if (FAILED(hr)) Trace("CProfAdmin: default service %s not added: %s\n", name.c_str(), error.c_str());
             }
         }

@@ -23,7 +23,7 @@ constexpr int kSchemaVersion = 1;
 
 constexpr const char* kSchema = R"(
 CREATE TABLE IF NOT EXISTS profiles(
-    id INTEGER PRIMARY KEY,
+    id INTEGER PRIMARY KEY AUTOINCREMENT,  -- never reused: open sessions hold ids
     name TEXT NOT NULL,
     lname TEXT NOT NULL UNIQUE,
     is_default INTEGER NOT NULL DEFAULT 0);
@@ -186,6 +186,7 @@ HRESULT ProfileDb::Open(std::shared_ptr<ProfileDb>& out, std::string* error)
         std::filesystem::path root = EnvironmentRoot();
         const std::string key = root.string();
         std::lock_guard lock(CacheMutex());
+        std::erase_if(Cache(), [](const auto& entry) { return entry.second.expired(); });
         auto& slot = Cache()[key];
         if (auto existing = slot.lock()) {
             out = std::move(existing);

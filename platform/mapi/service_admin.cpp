@@ -9,7 +9,7 @@
 namespace quillory {
 
 namespace {
-constexpr ULONG kServiceFlags = SERVICE_UI_ALWAYS | SERVICE_UI_ALLOWED | MAPI_DIALOG;
+constexpr ULONG kServiceFlags = SERVICE_UI_ALWAYS | SERVICE_UI_ALLOWED;
 }
 
 CMsgServiceAdmin::CMsgServiceAdmin(ProfileContext ctx) : ctx_(std::move(ctx)) {}

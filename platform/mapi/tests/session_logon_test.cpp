@@ -98,6 +98,31 @@ TEST(SessionLogon, AllowOthersSharesTheSessionUntilLogoff)
     EXPECT_EQ(other->GetMsgStoresTable(0, &table), S_OK);
 }
 
+TEST(SessionLogon, ASessionOfADeletedProfileEndsAndNeverReachesALaterOne)
+{
+    MapiHome home;
+    auto admin = ProfAdmin();
+    ASSERT_EQ(admin->CreateProfile(S("Gone"), nullptr, 0, 0), S_OK);
+    ComPtr<IMAPISession> session;
+    ASSERT_EQ(MAPILogonEx(0, S("Gone"), nullptr, 0, &session), S_OK);
+    ASSERT_EQ(admin->DeleteProfile(S("Gone"), 0), S_OK);
+    ASSERT_EQ(admin->CreateProfile(S("Later"), nullptr, 0, 0), S_OK);
+
+    ComPtr<IMAPITable> table;
+    EXPECT_EQ(session->GetMsgStoresTable(0, &table), MAPI_E_END_OF_SESSION);
+    ComPtr<IMsgServiceAdmin> services;
+    ASSERT_EQ(session->AdminServices(0, &services), S_OK);
+    EXPECT_EQ(services->GetMsgServiceTable(0, &table), MAPI_E_NOT_FOUND);
+    EXPECT_EQ(services->CreateMsgService(S("NoLib"), nullptr, 0, 0), MAPI_E_NOT_FOUND);
+    EXPECT_EQ(ProfileNameOf(session.Get()), "<no section>");
+    // The later profile kept only what it was made with.
+    auto later = Services(admin.Get(), "Later");
+    ASSERT_EQ(later->GetMsgServiceTable(0, &table), S_OK);
+    ULONG count = 0;
+    ASSERT_EQ(table->GetRowCount(0, &count), S_OK);
+    EXPECT_EQ(count, 1u);
+}
+
 TEST(SessionLogon, IdentityComesFromTheGlobalSection)
 {
     MapiHome home;
