@@ -263,4 +263,64 @@ TEST_F(ProfileServices, ProfileSectionsOpenCreateAndRefuse)
     EXPECT_EQ(services_->OpenProfileSection(&uid, &IID_IMsgStore, 0, &again), MAPI_E_INTERFACE_NOT_SUPPORTED);
 }
 
+// How the account-removal tool walks the profiles: every profile, its
+// services restricted to one service name, each deleted by its UID.
+TEST(ProfileServicesRemoval, EveryServiceOfANameGoesFromEveryProfile)
+{
+    MapiHome home;
+    auto admin = ProfAdmin();
+    for (const char* name : {"One", "Two", "Three"}) {
+        ASSERT_EQ(admin->CreateProfile(S(name), nullptr, 0, 0), S_OK);
+        auto services = Services(admin.Get(), name);
+        ASSERT_EQ(services->CreateMsgService(S("TestSvc"), nullptr, 0, 0), S_OK);
+        ASSERT_EQ(services->CreateMsgService(S("NoLib"), nullptr, 0, 0), S_OK);
+        if (std::string_view(name) == "Two") {
+            ASSERT_EQ(services->CreateMsgService(S("TestSvc"), nullptr, 0, 0), S_OK);
+        }
+    }
+    ComPtr<IMAPITable> profiles;
+    ASSERT_EQ(admin->GetProfileTable(0, &profiles), S_OK);
+    SizedSPropTagArray<2> profileColumns{2, {PR_DISPLAY_NAME, PR_INSTANCE_KEY}};
+    ASSERT_EQ(profiles->SetColumns(profileColumns.AsTagArray(), TBL_BATCH), S_OK);
+    RowSetPtr profileRows;
+    ASSERT_EQ(profiles->QueryRows(1000, 0, &profileRows), S_OK);
+    ASSERT_EQ(profileRows->cRows, 3u);
+
+    int deleted = 0;
+    for (ULONG p = 0; p < profileRows->cRows; ++p) {
+        ComPtr<IMsgServiceAdmin> services;
+        ASSERT_EQ(admin->AdminServices(profileRows->aRow[p].lpProps[0].Value.lpszA, nullptr, 0, 0, &services), S_OK);
+        ComPtr<IMAPITable> table;
+        ASSERT_EQ(services->GetMsgServiceTable(0, &table), S_OK);
+        SizedSPropTagArray<3> columns{3, {PR_SERVICE_NAME, PR_DISPLAY_NAME, PR_SERVICE_UID}};
+        ASSERT_EQ(table->SetColumns(columns.AsTagArray(), 0), S_OK);
+        SPropValue name{};
+        name.ulPropTag = PR_SERVICE_NAME;
+        name.Value.lpszA = S("TestSvc");
+        SRestriction r{};
+        r.rt = RES_PROPERTY;
+        r.res.resProperty = {RELOP_EQ, PR_SERVICE_NAME, &name};
+        ASSERT_EQ(table->Restrict(&r, 0), S_OK);
+        RowSetPtr rows;
+        ASSERT_EQ(table->QueryRows(1000, 0, &rows), S_OK);
+        for (ULONG i = 0; i < rows->cRows; ++i) {
+            ASSERT_EQ(rows->aRow[i].lpProps[2].ulPropTag, PR_SERVICE_UID);
+            EXPECT_STREQ(rows->aRow[i].lpProps[1].Value.lpszA, "Test Service");
+            auto* uid = reinterpret_cast<LPMAPIUID>(rows->aRow[i].lpProps[2].Value.bin.lpb);
+            ASSERT_EQ(services->DeleteMsgService(uid), S_OK);
+            ++deleted;
+        }
+    }
+    EXPECT_EQ(deleted, 4);
+    for (const char* name : {"One", "Two", "Three"}) {
+        auto services = Services(admin.Get(), name);
+        ComPtr<IMAPITable> table;
+        ASSERT_EQ(services->GetMsgServiceTable(0, &table), S_OK);
+        RowSetPtr keep;
+        auto rows = AllRows(table.Get(), {PR_SERVICE_NAME}, keep);
+        ASSERT_EQ(rows.size(), 2u) << name;
+        EXPECT_EQ(Str(rows[1], PR_SERVICE_NAME), "NoLib");
+    }
+}
+
 }  // namespace
