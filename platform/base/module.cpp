@@ -19,7 +19,21 @@ namespace quillory {
 namespace {
 
 constexpr std::string_view kPlatformLibraryName = "libqbase.so";
-constexpr std::array<std::string_view, 5> kSystemModules = {"kernel32", "user32", "advapi32", "shell32", "version"};
+
+// A home system module and the platform library that serves it; those other
+// than this library sit beside it.
+struct SystemModule {
+    std::string_view name;
+    std::string_view library;
+};
+constexpr std::array<SystemModule, 6> kSystemModules = {{
+    {"kernel32", kPlatformLibraryName},
+    {"user32", kPlatformLibraryName},
+    {"advapi32", kPlatformLibraryName},
+    {"shell32", kPlatformLibraryName},
+    {"version", kPlatformLibraryName},
+    {"mapi32", "libqmapi.so"},
+}};
 constexpr int kOpenFlags = RTLD_NOW | RTLD_LOCAL;
 constexpr std::uintptr_t kLowestName = 0x10000;  // smaller "names" are ordinals
 
@@ -162,21 +176,33 @@ link_map* LinkMapOf(void* handle)
     return dlinfo(handle, RTLD_DI_LINKMAP, &map) == 0 ? map : nullptr;
 }
 
-}  // namespace
-
-bool IsSystemModuleName(std::string_view name)
+// The system module a name designates, or null.
+const SystemModule* FindSystemModule(std::string_view name)
 {
     std::string base = ToLower(BaseName(name));
     if (EndsWith(base, ".dll")) base.resize(base.size() - 4);
-    return std::find(kSystemModules.begin(), kSystemModules.end(), base) != kSystemModules.end();
+    const auto it = std::find_if(kSystemModules.begin(), kSystemModules.end(),
+                                 [&base](const SystemModule& m) { return m.name == base; });
+    return it == kSystemModules.end() ? nullptr : &*it;
 }
+
+// Where the platform library serving a system module lives.
+std::string SystemModulePath(const SystemModule& module)
+{
+    if (module.library == kPlatformLibraryName) return PlatformLibraryPath();
+    return (std::filesystem::path(PlatformLibraryPath()).parent_path() / module.library).string();
+}
+
+}  // namespace
+
+bool IsSystemModuleName(std::string_view name) { return FindSystemModule(name) != nullptr; }
 
 std::string SharedObjectName(std::string_view name)
 {
     const std::string_view base = BaseName(name);
     const std::string_view dir = name.substr(0, name.size() - base.size());
     if (EndsWith(base, ".so") || base.find(".so.") != std::string_view::npos) return std::string(name);
-    if (IsSystemModuleName(base)) return std::string(kPlatformLibraryName);
+    if (const SystemModule* system = FindSystemModule(base)) return std::string(system->library);
     std::string stem = ToLower(base);
     if (EndsWith(stem, ".dll")) stem.resize(stem.size() - 4);
     return std::string(dir) + "lib" + stem + ".so";
@@ -237,8 +263,8 @@ HMODULE LoadLibraryFor(LPCSTR name, const void* caller)
     }
     const std::string mapped = SharedObjectName(name);
     std::vector<std::string> candidates;
-    if (IsSystemModuleName(name)) {
-        candidates.push_back(PlatformLibraryPath());
+    if (const SystemModule* system = FindSystemModule(name)) {
+        candidates.push_back(SystemModulePath(*system));
     } else if (mapped.find('/') != std::string::npos) {
         candidates.push_back(Absolute(mapped));
     } else {
@@ -341,8 +367,8 @@ HMODULE GetModuleHandle(LPCSTR name)
     if (name[0] == '/' && Absolute(name) == ExecutablePath()) return GetModuleHandle(nullptr);
     const std::string mapped = SharedObjectName(name);
     std::string path;
-    if (IsSystemModuleName(name)) {
-        path = PlatformLibraryPath();
+    if (const SystemModule* system = FindSystemModule(name)) {
+        path = SystemModulePath(*system);
     } else if (mapped.find('/') != std::string::npos) {
         path = Absolute(mapped);
     } else {

@@ -4,7 +4,8 @@
 // ".dll" dropped, "lib" prefixed and ".so" appended ("VISMORA.DLL" ->
 // libvismora.so); a name that already names a shared object is kept; a path
 // keeps its directory. The home system modules (kernel32, user32, advapi32,
-// shell32, version) are this platform library itself.
+// shell32, version) are this platform library itself; mapi32 is the
+// platform's MAPI library (libqmapi.so) beside it.
 //
 // A bare name is searched in the directory of the module that calls
 // LoadLibrary, then in each directory of QUILLORY_LIBPATH (':'-separated),
