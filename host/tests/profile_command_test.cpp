@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -122,6 +123,37 @@ TEST(ProfileCommand, CreateListDefaultAndDelete)
     EXPECT_EQ(Profile(home, {"create"}).status, 2);
     EXPECT_EQ(Profile(home, {"create", "A", "--bogus"}).status, 2);
     EXPECT_EQ(Profile(home, {"rename", "A", "B"}).status, 2);
+}
+
+// Several programs changing profiles at once each get their change in.
+TEST(ProfileCommand, ConcurrentProgramsAllSucceed)
+{
+    TempHome home;
+    constexpr int kPrograms = 4;
+    std::vector<pid_t> children;
+    for (int i = 0; i < kPrograms; ++i) {
+        std::string program = Program(), command = "profile", verb = "create", name = "P" + std::to_string(i);
+        char* argv[] = {program.data(), command.data(), verb.data(), name.data(), nullptr};
+        pid_t pid = fork();
+        if (pid == 0) {
+            int null = open("/dev/null", O_RDWR);
+            if (null < 0) _exit(126);
+            dup2(null, 0);
+            dup2(null, 1);
+            execv(argv[0], argv);
+            _exit(127);
+        }
+        ASSERT_GT(pid, 0);
+        children.push_back(pid);
+    }
+    for (pid_t pid : children) {
+        int status = 0;
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    const auto list = Profile(home, {"list"}).out;
+    for (int i = 0; i < kPrograms; ++i) EXPECT_TRUE(Contains(list, "P" + std::to_string(i) + "\n")) << list;
+    EXPECT_EQ(std::count(list.begin(), list.end(), '*'), 1) << list;  // exactly one became the default
 }
 
 TEST(ProfileCommand, ChangesAreSeenByTheOtherProcess)
