@@ -15,6 +15,11 @@ export QUILLORY_HOME=${QUILLORY_HOME:-$(mktemp -d /tmp/quillory-main-XXXXXX)}
 Q="$BUILD/bin/quillory"
 echo "== environment root: $QUILLORY_HOME"
 
+# What an installer does: register the mail client and merge the newsgroup
+# service into the MAPI service list (created in the system directory).
+echo "== setup: the service list learns the newsgroup service"
+"$Q" setup install
+
 # The data directory that holds the group-list files and caches of the accounts.
 mkdir -p "$QUILLORY_HOME/data"
 "$Q" reg add 'HKCU\Software\Tarnel Ltd\Corvane' /v DIR /t REG_SZ /d "$QUILLORY_HOME/data/" /f

@@ -1,0 +1,143 @@
+// `quillory setup install|uninstall` as a program in a fresh environment: the
+// host registers itself as the mail client, the merge then creates the
+// system directory's service list and fills it, and removal takes it out.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "host/automation_server.h"
+#include "platform/base/environment.h"
+#include "platform/base/registry.h"
+#include "platform/base/tests/test_home.h"
+#include "platform/mapi/mapisvc_inf.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using quillory::testing::TempHome;
+
+struct Outcome {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string ReadFile(const fs::path& p)
+{
+    std::ifstream in(p, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+fs::path Program() { return quillory::testing::BuildBinDir() / "quillory"; }
+
+// Runs `quillory setup ARG` without QUILLORY_LIBPATH: the program finds the
+// library in its build tree by itself.
+Outcome RunSetup(const TempHome& home, std::string arg)
+{
+    const fs::path out = home.path() / "out", err = home.path() / "err";
+    std::string program = Program().string(), command = "setup";
+    char* argv[] = {program.data(), command.data(), arg.data(), nullptr};
+    const pid_t pid = fork();
+    if (pid == 0) {
+        unsetenv("QUILLORY_LIBPATH");
+        const int in = open("/dev/null", O_RDONLY);
+        const int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (in < 0 || o < 0 || e < 0) _exit(126);
+        dup2(in, 0);
+        dup2(o, 1);
+        dup2(e, 2);
+        execv(argv[0], argv);
+        _exit(127);
+    }
+    Outcome r;
+    int status = 0;
+    if (waitpid(pid, &status, 0) == pid && WIFEXITED(status)) r.status = WEXITSTATUS(status);
+    r.out = ReadFile(out);
+    r.err = ReadFile(err);
+    return r;
+}
+
+std::string ClassesRootDefault(const std::string& subKey)
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyEx(HKEY_CLASSES_ROOT, subKey.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return "(missing)";
+    char value[4096] = {};
+    DWORD size = sizeof value - 1, type = 0;
+    const LONG rc = RegQueryValueEx(key, nullptr, nullptr, &type, reinterpret_cast<BYTE*>(value), &size);
+    RegCloseKey(key);
+    return rc == ERROR_SUCCESS && type == REG_SZ ? std::string(value) : "(no value)";
+}
+
+int Count(const std::string& text, const std::string& what)
+{
+    int n = 0;
+    for (auto pos = text.find(what); pos != std::string::npos; pos = text.find(what, pos + what.size())) ++n;
+    return n;
+}
+
+// Not created here: a fresh root has no system directory until setup runs.
+fs::path SystemServiceList() { return *quillory::SpecialFolderPath(CSIDL_SYSTEM) / "MAPISVC.INF"; }
+
+TEST(SetupInstall, RegistersTheHostAndMergesTheServiceIntoANewServiceList)
+{
+    TempHome home;
+    const fs::path list = SystemServiceList();
+    ASSERT_FALSE(fs::exists(list.parent_path()));
+
+    Outcome r = RunSetup(home, "install");
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(r.out, "Install: 0 (success)\n");
+
+    const std::string clsid = quillory::host::kHostClsid;
+    EXPECT_EQ(ClassesRootDefault("Outlook.Application\\CLSID"), clsid);
+    EXPECT_EQ(ClassesRootDefault("CLSID\\" + clsid + "\\LocalServer32"), fs::canonical(Program()).string());
+
+    const std::string text = ReadFile(list);
+    EXPECT_NE(text.find("[Services]\r\nCorvane=Tarnel NNTP Transport\r\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("[Corvane]\r\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("[QUARNEX_XPP]\r\n"), std::string::npos) << text;
+
+    // Twice: the keys are replaced in place, never repeated.
+    r = RunSetup(home, "install");
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    const std::string again = ReadFile(list);
+    for (const char* line : {"[Services]\r\n", "[Default Services]\r\n", "[Corvane]\r\n", "[QUARNEX_XPP]\r\n",
+                             "PR_SERVICE_DLL_NAME=quarnex.dll\r\n", "PR_PROVIDER_DLL_NAME=quarnex.dll\r\n",
+                             "Providers=QUARNEX_XPP\r\n"})
+        EXPECT_EQ(Count(again, line), 1) << line << again;
+    EXPECT_EQ(Count(again, "Corvane=Tarnel NNTP Transport\r\n"), 2) << again;  // [Services] and [Default Services]
+
+    // MAPI reads it.
+    quillory::ServiceList services;
+    ASSERT_EQ(quillory::ServiceList::LoadFile(list, services), S_OK);
+    quillory::InfService corvane;
+    std::string error;
+    ASSERT_EQ(services.FindService("Corvane", corvane, &error), S_OK) << error;
+    EXPECT_EQ(corvane.dllName, "quarnex.dll");
+    EXPECT_EQ(corvane.entryName, "ServiceEntry");
+    ASSERT_EQ(corvane.providers.size(), 1u);
+    EXPECT_EQ(corvane.providers[0].section, "QUARNEX_XPP");
+    EXPECT_EQ(corvane.providers[0].resourceType, MAPI_TRANSPORT_PROVIDER);
+
+    // Removal takes the service out and leaves the host registered.
+    r = RunSetup(home, "uninstall");
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(r.out, "Uninstall: 0 (success)\n");
+    const std::string after = ReadFile(list);
+    EXPECT_EQ(after.find("Corvane"), std::string::npos) << after;
+    EXPECT_EQ(after.find("QUARNEX"), std::string::npos) << after;
+    EXPECT_EQ(after.find("quarnex"), std::string::npos) << after;
+    EXPECT_EQ(ClassesRootDefault("Outlook.Application\\CLSID"), clsid);
+}
+
+}  // namespace
