@@ -15,5 +15,7 @@ int RunRegCommand(Args args);
 int RunSetupCommand(Args args);
 // `quillory profile list|create|delete|default|identity ...`: administers MAPI profiles.
 int RunProfileCommand(Args args);
+// `quillory store folders|messages|show ...`: shows what a message store holds.
+int RunStoreCommand(Args args);
 
 }  // namespace quillory::host

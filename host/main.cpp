@@ -17,6 +17,7 @@ constexpr Command kCommands[] = {
     {"reg", quillory::host::RunRegCommand, "show and edit the registry (query, add, delete)"},
     {"setup", quillory::host::RunSetupCommand, "merge the service into the service lists (install, uninstall)"},
     {"profile", quillory::host::RunProfileCommand, "list, create and delete MAPI profiles"},
+    {"store", quillory::host::RunStoreCommand, "show a message store's folders, messages and properties"},
 };
 
 int Usage(FILE* out)
