@@ -161,9 +161,13 @@ HRESULT CMessage::Save(ULONG ulFlags, bool submit)
     if (!Writable()) return RecordError(MAPI_E_NO_ACCESS, "The message was opened read-only");
     UpdateDisplayRecipients();
     if (!id_ && !Bag().Find(PR_SEARCH_KEY)) {
+        // Unique, not secret: a generator seeded once per thread will do.
+        thread_local std::mt19937_64 rng{std::random_device{}()};
         BYTE key[16];
-        std::random_device rd;
-        for (BYTE& b : key) b = static_cast<BYTE>(rd());
+        for (int i = 0; i < 16; i += 8) {
+            const std::uint64_t r = rng();
+            for (int b = 0; b < 8; ++b) key[i + b] = static_cast<BYTE>(r >> (8 * b));
+        }
         SPropValue v{};
         v.ulPropTag = PR_SEARCH_KEY;
         v.Value.bin = SBinary{sizeof key, key};

@@ -21,10 +21,11 @@ constexpr int kBusyTimeoutMs = 10000;
 constexpr std::int64_t kFormat = 1;
 
 // Row ids are AUTOINCREMENT so that an id, and with it an entry ID, is never
-// given to a second object. message_props carries the folder so that the
-// (folder, tag, ikey) index answers equality restrictions of a contents
-// table without touching other folders; ikey is an order-preserving prefix
-// of the value (see store_db_query.cpp).
+// given to a second object. A message's values are one encoded array in its
+// row (so a save writes few pages); values larger than kInlineValueBytes sit
+// in message_large. prop_index maps (folder, tag, order key) to messages for
+// the tags a folder is indexed on (store_db_query.cpp): a few by default,
+// others from the first restriction or sort that needs them (indexed).
 constexpr const char* kSchema = R"sql(
 CREATE TABLE meta(key TEXT PRIMARY KEY, value BLOB NOT NULL);
 CREATE TABLE store_props(tag INTEGER PRIMARY KEY, value BLOB NOT NULL);
@@ -48,12 +49,17 @@ CREATE TABLE messages(
   status INTEGER NOT NULL,
   size INTEGER NOT NULL,
   created INTEGER NOT NULL,
-  modified INTEGER NOT NULL);
+  modified INTEGER NOT NULL,
+  large INTEGER NOT NULL,
+  props BLOB NOT NULL);
 CREATE INDEX messages_by_folder ON messages(folder, assoc);
-CREATE TABLE message_props(
-  message INTEGER NOT NULL, tag INTEGER NOT NULL, folder INTEGER NOT NULL, ikey BLOB, value BLOB NOT NULL,
-  PRIMARY KEY(message, tag)) WITHOUT ROWID;
-CREATE INDEX message_props_by_value ON message_props(folder, tag, ikey);
+CREATE TABLE message_large(
+  message INTEGER NOT NULL, tag INTEGER NOT NULL, value BLOB NOT NULL,
+  PRIMARY KEY(message, tag));
+CREATE TABLE prop_index(
+  folder INTEGER NOT NULL, tag INTEGER NOT NULL, ikey BLOB NOT NULL, message INTEGER NOT NULL,
+  PRIMARY KEY(folder, tag, ikey, message)) WITHOUT ROWID;
+CREATE TABLE indexed(folder INTEGER NOT NULL, tag INTEGER NOT NULL, PRIMARY KEY(folder, tag)) WITHOUT ROWID;
 CREATE TABLE recipients(
   message INTEGER NOT NULL, row INTEGER NOT NULL, props BLOB NOT NULL,
   PRIMARY KEY(message, row)) WITHOUT ROWID;
@@ -488,10 +494,14 @@ HRESULT StoreDb::Load(const std::filesystem::path& file, const MAPIUID& requeste
     return GuardStore("open", [&] {
         // WAL lets readers go on while a writer works, and makes each
         // commit one append; NORMAL syncs at checkpoints, so a killed
-        // process loses nothing and a power cut at most the last commits,
-        // never the file's consistency.
+        // process loses nothing and a power cut at most the commits since
+        // the last checkpoint, never the file's consistency. Checkpoints
+        // come every 64 MB of log: their syncs, not the appends, are what
+        // limits how many saves a second the store takes.
         Exec("PRAGMA journal_mode=WAL");
         Exec("PRAGMA synchronous=NORMAL");
+        Exec("PRAGMA wal_autocheckpoint=16384");
+        Exec("PRAGMA journal_size_limit=67108864");
         Exec("PRAGMA cache_size=-16384");
         if (!displayName.empty() && displayName != DisplayName()) {
             Tx tx(*this, true);

@@ -32,11 +32,9 @@ void CheckFreeName(StoreDb& db, RowId parent, std::string_view name, RowId excep
         throw DbError(MAPI_E_COLLISION, "a folder of that name exists: " + std::string(name));
 }
 
-void DeleteMessagesWhere(StoreDb& db, RowId folder, const char* deleteOutgoing, const char* deleteAttachments,
-                         const char* deleteRecipients, const char* deleteProps, const char* deleteMessages)
+void RunForFolder(StoreDb& db, RowId folder, std::initializer_list<const char*> statements)
 {
-    for (const char* sql : {deleteOutgoing, deleteAttachments, deleteRecipients, deleteProps, deleteMessages})
-        Stmt(db, sql).Bind(1, folder).Run();
+    for (const char* sql : statements) Stmt(db, sql).Bind(1, folder).Run();
 }
 
 }  // namespace
@@ -188,10 +186,12 @@ RowId CopyFolder(StoreDb& db, RowId id, RowId newParent, std::string_view newNam
     const auto messages = FolderMessages(db, id, false);
     const auto associated = FolderMessages(db, id, true);
     const RowId copy = AddFolder(db, newParent, newName, f->type, {});
-    Stmt(db, "INSERT INTO folder_props(folder, tag, value) SELECT ?2, tag, value FROM folder_props WHERE folder=?1")
-        .Bind(1, id)
-        .Bind(2, copy)
-        .Run();
+    // The copy is indexed as its source (before the messages come, so that
+    // they get their entries).
+    for (const char* sql : {"INSERT INTO folder_props(folder, tag, value) SELECT ?2, tag, value FROM folder_props "
+                            "WHERE folder=?1",
+                            "INSERT INTO indexed(folder, tag) SELECT ?2, tag FROM indexed WHERE folder=?1"})
+        Stmt(db, sql).Bind(1, id).Bind(2, copy).Run();
     for (RowId m : messages) CopyMessage(db, m, copy);
     for (RowId m : associated) CopyMessage(db, m, copy);
     for (const FolderRecord& child : children) CopyFolder(db, child.id, copy, child.name, true);
@@ -206,19 +206,22 @@ void EmptyFolder(StoreDb& db, RowId id, bool associated, bool subfolders)
         for (const FolderRecord& child : ChildFolders(db, id)) DeleteFolderTree(db, child.id);
     }
     if (associated) {
-        DeleteMessagesWhere(
-            db, id, "DELETE FROM outgoing WHERE message IN (SELECT id FROM messages WHERE folder=?1)",
-            "DELETE FROM attachments WHERE message IN (SELECT id FROM messages WHERE folder=?1)",
-            "DELETE FROM recipients WHERE message IN (SELECT id FROM messages WHERE folder=?1)",
-            "DELETE FROM message_props WHERE folder=?1", "DELETE FROM messages WHERE folder=?1");
+        RunForFolder(db, id,
+                     {"DELETE FROM outgoing WHERE message IN (SELECT id FROM messages WHERE folder=?1)",
+                      "DELETE FROM attachments WHERE message IN (SELECT id FROM messages WHERE folder=?1)",
+                      "DELETE FROM recipients WHERE message IN (SELECT id FROM messages WHERE folder=?1)",
+                      "DELETE FROM message_large WHERE message IN (SELECT id FROM messages WHERE folder=?1)",
+                      "DELETE FROM prop_index WHERE folder=?1", "DELETE FROM messages WHERE folder=?1"});
     } else {
-        DeleteMessagesWhere(
-            db, id, "DELETE FROM outgoing WHERE message IN (SELECT id FROM messages WHERE folder=?1 AND assoc=0)",
-            "DELETE FROM attachments WHERE message IN (SELECT id FROM messages WHERE folder=?1 AND assoc=0)",
-            "DELETE FROM recipients WHERE message IN (SELECT id FROM messages WHERE folder=?1 AND assoc=0)",
-            "DELETE FROM message_props WHERE folder=?1 AND message IN "
-            "(SELECT id FROM messages WHERE folder=?1 AND assoc=0)",
-            "DELETE FROM messages WHERE folder=?1 AND assoc=0");
+        RunForFolder(db, id,
+                     {"DELETE FROM outgoing WHERE message IN (SELECT id FROM messages WHERE folder=?1 AND assoc=0)",
+                      "DELETE FROM attachments WHERE message IN (SELECT id FROM messages WHERE folder=?1 AND assoc=0)",
+                      "DELETE FROM recipients WHERE message IN (SELECT id FROM messages WHERE folder=?1 AND assoc=0)",
+                      "DELETE FROM message_large WHERE message IN "
+                      "(SELECT id FROM messages WHERE folder=?1 AND assoc=0)",
+                      "DELETE FROM prop_index WHERE folder=?1 AND message IN "
+                      "(SELECT id FROM messages WHERE folder=?1 AND assoc=0)",
+                      "DELETE FROM messages WHERE folder=?1 AND assoc=0"});
     }
     TouchFolder(db, id);
     tx.Commit();
@@ -230,9 +233,9 @@ void DeleteFolderTree(StoreDb& db, RowId id)
     if (!f) throw DbError(MAPI_E_NOT_FOUND, "the folder is gone");
     Tx tx(db, true);
     EmptyFolder(db, id, true, true);
-    Stmt(db, "DELETE FROM receive_folders WHERE folder=?1").Bind(1, id).Run();
-    Stmt(db, "DELETE FROM folder_props WHERE folder=?1").Bind(1, id).Run();
-    Stmt(db, "DELETE FROM folders WHERE id=?1").Bind(1, id).Run();
+    RunForFolder(db, id,
+                 {"DELETE FROM receive_folders WHERE folder=?1", "DELETE FROM indexed WHERE folder=?1",
+                  "DELETE FROM folder_props WHERE folder=?1", "DELETE FROM folders WHERE id=?1"});
     if (f->parent) TouchFolder(db, f->parent);
     db.Touch(id);
     tx.Commit();

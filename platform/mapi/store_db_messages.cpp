@@ -3,13 +3,18 @@
 // store's own properties.
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <limits>
 
 #include "platform/mapi/propcodec.h"
+#include "platform/mapi/proputil.h"
 #include "platform/mapi/store_db_ops.h"
 
 namespace quillory::store {
 namespace {
+
+constexpr const char* kSelectMessage =
+    "SELECT id, folder, assoc, flags, status, size, created, modified, large FROM messages WHERE id=?1";
 
 MessageRecord ReadMessage(Stmt& s)
 {
@@ -22,6 +27,7 @@ MessageRecord ReadMessage(Stmt& s)
     m.size = static_cast<ULONG>(s.Int(5));
     m.created = s.Int(6);
     m.modified = s.Int(7);
+    m.large = static_cast<ULONG>(s.Int(8));
     return m;
 }
 
@@ -32,18 +38,55 @@ void DecodeInto(std::span<const BYTE> bytes, CPropertyBag& bag)
     if (const SCODE sc = bag.Set(*v.Get()); FAILED(sc)) throw DbError(sc, "stored property");
 }
 
-void InsertProp(StoreDb& db, RowId message, RowId folder, const SPropValue& v, std::vector<BYTE>& bytes,
-                std::vector<BYTE>& key, std::uint64_t& size)
+bool MatchesTag(ULONG wanted, ULONG tag)
 {
-    bytes.clear();
-    if (const SCODE sc = EncodePropValue(v, bytes); FAILED(sc)) throw DbError(sc, "message property");
-    key.clear();
-    Stmt s(db, "INSERT INTO message_props(message, tag, folder, ikey, value) VALUES(?1, ?2, ?3, ?4, ?5)");
-    s.Bind(1, message).Bind(2, std::int64_t{v.ulPropTag}).Bind(3, folder);
-    if (ValueKey(v, key)) s.Bind(4, std::span<const BYTE>(key));
-    else s.BindNull(4);
-    s.Bind(5, std::span<const BYTE>(bytes)).Run();
-    size += bytes.size();
+    return wanted == tag || (PROP_TYPE(wanted) == PT_UNSPECIFIED && PROP_ID(wanted) == PROP_ID(tag));
+}
+
+// The message's values split for storing: one array of the small ones and
+// the large ones each encoded alone.
+struct Encoded {
+    std::vector<BYTE> inline_;
+    std::vector<std::pair<ULONG, std::vector<BYTE>>> large;
+    std::vector<SPropValue> values;  // everything stored, for the index
+    std::uint64_t size = 0;
+};
+
+Encoded Encode(const CPropertyBag& bag)
+{
+    Encoded e;
+    std::vector<SPropValue> small;
+    std::vector<BYTE> one;
+    bag.ForEach([&](const SPropValue& v) {
+        if (v.ulPropTag == PR_MESSAGE_FLAGS) return;  // kept in its column
+        e.values.push_back(v);
+        one.clear();
+        if (const SCODE sc = EncodePropValue(v, one); FAILED(sc)) throw DbError(sc, "message property");
+        e.size += one.size();
+        if (one.size() > kInlineValueBytes) e.large.emplace_back(v.ulPropTag, std::move(one));
+        else small.push_back(v);
+    });
+    e.inline_ = EncodeArray(small);
+    return e;
+}
+
+void WriteLarge(StoreDb& db, RowId id, const Encoded& e)
+{
+    for (const auto& [tag, bytes] : e.large) {
+        Stmt(db, "INSERT INTO message_large(message, tag, value) VALUES(?1, ?2, ?3)")
+            .Bind(1, id)
+            .Bind(2, std::int64_t{tag})
+            .Bind(3, std::span<const BYTE>(bytes))
+            .Run();
+    }
+}
+
+// Index entries and large values of a message follow it everywhere; this
+// drops them (the entries are found from the values they were made of).
+void DropMessageParts(StoreDb& db, RowId id, RowId folder)
+{
+    UnindexMessage(db, id, folder);
+    Stmt(db, "DELETE FROM message_large WHERE message=?1").Bind(1, id).Run();
 }
 
 }  // namespace
@@ -80,11 +123,88 @@ std::vector<BYTE> EncodeBag(const CPropertyBag& bag, ULONG skipTag)
     return EncodeArray(values);
 }
 
+// ---- Stored values -----------------------------------------------------------------------
+
+bool StoredValues::Load(StoreDb& db, RowId id, MessageRecord* record)
+{
+    Stmt s(db, "SELECT id, folder, assoc, flags, status, size, created, modified, large, props "
+               "FROM messages WHERE id=?1");
+    s.Bind(1, id);
+    if (!s.Step()) return false;
+    const MessageRecord m = ReadMessage(s);
+    if (record) *record = m;
+    const auto blob = s.Blob(9);
+    db_ = &db;
+    id_ = id;
+    large_ = m.large;
+    blob_.assign(blob.begin(), blob.end());
+    return true;
+}
+
+void StoredValues::Find(ULONG tag, void* lpBase, std::vector<SPropValue>& out, bool firstOnly)
+{
+    // The array is walked without decoding what is not wanted.
+    std::span<const BYTE> rest(blob_);
+    if (rest.size() < 4) throw DbError(MAPI_E_CORRUPT_STORE, "damaged message values");
+    ULONG n = static_cast<ULONG>(rest[0] | rest[1] << 8 | rest[2] << 16 | std::uint32_t{rest[3]} << 24);
+    rest = rest.subspan(4);
+    for (ULONG i = 0; i < n; ++i) {
+        ULONG t = 0;
+        std::size_t size = 0;
+        if (FAILED(PeekPropValue(rest, &t, &size))) throw DbError(MAPI_E_CORRUPT_STORE, "damaged message values");
+        if (MatchesTag(tag, t)) {
+            SPropValue v{};
+            if (FAILED(DecodePropValue(rest.subspan(0, size), lpBase, &v, nullptr)))
+                throw DbError(MAPI_E_CORRUPT_STORE, "damaged message value");
+            out.push_back(v);
+            if (firstOnly) return;
+        }
+        rest = rest.subspan(size);
+    }
+    if (!large_ || (PROP_TYPE(tag) != PT_UNSPECIFIED && PROP_TYPE(tag) != PT_STRING8 && PROP_TYPE(tag) != PT_BINARY &&
+                    !(PROP_TYPE(tag) & MV_FLAG)))
+        return;  // only values with data can be large
+    const bool byId = PROP_TYPE(tag) == PT_UNSPECIFIED;
+    Stmt s(*db_, byId ? "SELECT value FROM message_large WHERE message=?1 AND tag>=?2 AND tag<=?3"
+                      : "SELECT value FROM message_large WHERE message=?1 AND tag=?2");
+    s.Bind(1, id_).Bind(2, std::int64_t{byId ? PROP_TAG(0, PROP_ID(tag)) : tag});
+    if (byId) s.Bind(3, std::int64_t{PROP_TAG(0xFFFF, PROP_ID(tag))});
+    while (s.Step()) {
+        SPropValue v{};
+        if (FAILED(DecodePropValue(s.Blob(0), lpBase, &v, nullptr)))
+            throw DbError(MAPI_E_CORRUPT_STORE, "damaged message value");
+        out.push_back(v);
+        if (firstOnly) return;
+    }
+}
+
+void StoredValues::All(void* lpBase, std::vector<SPropValue>& out)
+{
+    ULONG n = 0;
+    MapiBuffer<SPropValue> array;
+    if (FAILED(DecodePropArray(blob_, &n, &array))) throw DbError(MAPI_E_CORRUPT_STORE, "damaged message values");
+    for (ULONG i = 0; i < n; ++i) {
+        SPropValue v{};
+        if (FAILED(PropCopyMore(&v, &array.Get()[i], MAPIAllocateMore, lpBase)))
+            throw DbError(MAPI_E_NOT_ENOUGH_MEMORY, "message values");
+        out.push_back(v);
+    }
+    if (!large_) return;
+    Stmt s(*db_, "SELECT value FROM message_large WHERE message=?1");
+    s.Bind(1, id_);
+    while (s.Step()) {
+        SPropValue v{};
+        if (FAILED(DecodePropValue(s.Blob(0), lpBase, &v, nullptr)))
+            throw DbError(MAPI_E_CORRUPT_STORE, "damaged message value");
+        out.push_back(v);
+    }
+}
+
 // ---- Reading ----------------------------------------------------------------------
 
 std::optional<MessageRecord> GetMessage(StoreDb& db, RowId id)
 {
-    Stmt s(db, "SELECT id, folder, assoc, flags, status, size, created, modified FROM messages WHERE id=?1");
+    Stmt s(db, kSelectMessage);
     s.Bind(1, id);
     if (!s.Step()) return std::nullopt;
     return ReadMessage(s);
@@ -92,9 +212,15 @@ std::optional<MessageRecord> GetMessage(StoreDb& db, RowId id)
 
 void LoadMessageProps(StoreDb& db, RowId id, CPropertyBag& bag)
 {
-    Stmt s(db, "SELECT value FROM message_props WHERE message=?1");
-    s.Bind(1, id);
-    while (s.Step()) DecodeInto(s.Blob(0), bag);
+    StoredValues stored;
+    if (!stored.Load(db, id)) return;
+    MapiBuffer<SPropValue> arena;
+    if (FAILED(MAPIAllocateBuffer(sizeof(SPropValue), arena.AsVoidOut()))) throw DbError(MAPI_E_NOT_ENOUGH_MEMORY, "values");
+    std::vector<SPropValue> values;
+    stored.All(arena.Get(), values);
+    for (const SPropValue& v : values) {
+        if (const SCODE sc = bag.Set(v); FAILED(sc)) throw DbError(sc, "stored property");
+    }
 }
 
 std::vector<Recipient> LoadRecipients(StoreDb& db, RowId id)
@@ -161,6 +287,17 @@ std::vector<RowId> FolderMessages(StoreDb& db, RowId folder, bool associated)
 
 MessageRecord WriteMessage(StoreDb& db, const MessageWrite& w)
 {
+    static const CPropertyBag kNoValues;
+    const Encoded e = Encode(w.props ? *w.props : kNoValues);
+    std::uint64_t size = e.size;
+    std::vector<std::vector<BYTE>> recipients;
+    if (w.recipients) {
+        for (const Recipient& r : *w.recipients) {
+            recipients.push_back(EncodeArray(std::span<const SPropValue>(r.props.props.Get(), r.props.count)));
+            size += recipients.back().size();
+        }
+    }
+
     Tx tx(db, true);
     const std::int64_t now = NowTicks();
     MessageRecord rec;
@@ -170,41 +307,52 @@ MessageRecord WriteMessage(StoreDb& db, const MessageWrite& w)
         if (!w.force && current->modified != w.expectedModified)
             throw DbError(MAPI_E_OBJECT_CHANGED, "the message was changed by someone else");
         rec = *current;
-        Stmt(db, "DELETE FROM message_props WHERE message=?1").Bind(1, w.id).Run();
+        DropMessageParts(db, rec.id, rec.folder);
     } else {
-        Stmt(db, "INSERT INTO messages(folder, assoc, flags, status, size, created, modified) "
-                 "VALUES(?1, ?2, 0, 0, 0, ?3, ?3)")
-            .Bind(1, w.folder)
-            .Bind(2, std::int64_t{w.associated ? 1 : 0})
-            .Bind(3, now)
-            .Run();
-        rec.id = sqlite3_last_insert_rowid(db.Handle());
         rec.folder = w.folder;
         rec.associated = w.associated;
         rec.created = now;
+        rec.modified = now - 1;
     }
+    rec.large = static_cast<ULONG>(e.large.size());
+    // Strictly later than before, so that a change is always seen as one.
+    rec.modified = std::max(now, rec.modified + 1);
 
-    std::uint64_t size = 0;
-    std::vector<BYTE> bytes, key;
-    if (w.props) {
-        w.props->ForEach([&](const SPropValue& v) {
-            if (v.ulPropTag != PR_MESSAGE_FLAGS) InsertProp(db, rec.id, rec.folder, v, bytes, key, size);
-        });
+    bool hasAttach = false;
+    if (w.id) {
+        if (w.recipients) Stmt(db, "DELETE FROM recipients WHERE message=?1").Bind(1, rec.id).Run();
+        for (ULONG num : w.deletedAttachments)
+            Stmt(db, "DELETE FROM attachments WHERE message=?1 AND num=?2").Bind(1, rec.id).Bind(2, std::int64_t{num}).Run();
     }
+    if (!w.id) {
+        // A new message: its row in one statement, sizes worked out here.
+        for (const AttachWrite& a : w.attachments) size += a.props.size() + (a.hasData ? a.data.size() : 0);
+        hasAttach = !w.attachments.empty();
+        rec.flags = (w.flags & ~MSGFLAG_HASATTACH) | (hasAttach ? MSGFLAG_HASATTACH : 0);
+        rec.size = static_cast<ULONG>(std::min<std::uint64_t>(size, std::numeric_limits<ULONG>::max()));
+        Stmt(db, "INSERT INTO messages(folder, assoc, flags, status, size, created, modified, large, props) "
+                 "VALUES(?1, ?2, ?3, 0, ?4, ?5, ?6, ?7, ?8)")
+            .Bind(1, rec.folder)
+            .Bind(2, std::int64_t{rec.associated ? 1 : 0})
+            .Bind(3, std::int64_t{rec.flags})
+            .Bind(4, std::int64_t{rec.size})
+            .Bind(5, rec.created)
+            .Bind(6, rec.modified)
+            .Bind(7, std::int64_t{rec.large})
+            .Bind(8, std::span<const BYTE>(e.inline_))
+            .Run();
+        rec.id = sqlite3_last_insert_rowid(db.Handle());
+    }
+    WriteLarge(db, rec.id, e);
+    IndexMessage(db, rec.id, rec.folder, e.values);
     FaultPoint("save-props");
-    if (w.recipients) {
-        Stmt(db, "DELETE FROM recipients WHERE message=?1").Bind(1, rec.id).Run();
-        for (const Recipient& r : *w.recipients) {
-            const auto encoded = EncodeArray(std::span<const SPropValue>(r.props.props.Get(), r.props.count));
-            Stmt(db, "INSERT INTO recipients(message, row, props) VALUES(?1, ?2, ?3)")
-                .Bind(1, rec.id)
-                .Bind(2, std::int64_t{r.rowId})
-                .Bind(3, std::span<const BYTE>(encoded))
-                .Run();
-        }
+    for (std::size_t i = 0; w.recipients && i < w.recipients->size(); ++i) {
+        Stmt(db, "INSERT INTO recipients(message, row, props) VALUES(?1, ?2, ?3)")
+            .Bind(1, rec.id)
+            .Bind(2, std::int64_t{(*w.recipients)[i].rowId})
+            .Bind(3, std::span<const BYTE>(recipients[i]))
+            .Run();
     }
-    for (ULONG num : w.deletedAttachments)
-        Stmt(db, "DELETE FROM attachments WHERE message=?1 AND num=?2").Bind(1, rec.id).Bind(2, std::int64_t{num}).Run();
     for (const AttachWrite& a : w.attachments) {
         Stmt s(db, "INSERT OR REPLACE INTO attachments(message, num, props, data) VALUES(?1, ?2, ?3, ?4)");
         s.Bind(1, rec.id).Bind(2, std::int64_t{a.num}).Bind(3, std::span<const BYTE>(a.props));
@@ -213,32 +361,32 @@ MessageRecord WriteMessage(StoreDb& db, const MessageWrite& w)
         s.Run();
     }
     FaultPoint("save-parts");
-
-    {
-        Stmt s(db, "SELECT coalesce(sum(length(props)), 0) FROM recipients WHERE message=?1");
-        s.Bind(1, rec.id);
-        if (s.Step()) size += static_cast<std::uint64_t>(s.Int(0));
-    }
-    bool hasAttach = false;
-    {
-        Stmt s(db, "SELECT count(*), coalesce(sum(length(props) + coalesce(length(data), 0)), 0) "
-                   "FROM attachments WHERE message=?1");
-        s.Bind(1, rec.id);
-        if (s.Step()) {
-            hasAttach = s.Int(0) > 0;
-            size += static_cast<std::uint64_t>(s.Int(1));
+    if (w.id) {
+        if (!w.recipients) {
+            Stmt s(db, "SELECT coalesce(sum(length(props)), 0) FROM recipients WHERE message=?1");
+            s.Bind(1, rec.id);
+            if (s.Step()) size += static_cast<std::uint64_t>(s.Int(0));
         }
+        {
+            Stmt s(db, "SELECT count(*), coalesce(sum(length(props) + coalesce(length(data), 0)), 0) "
+                       "FROM attachments WHERE message=?1");
+            s.Bind(1, rec.id);
+            if (s.Step()) {
+                hasAttach = s.Int(0) > 0;
+                size += static_cast<std::uint64_t>(s.Int(1));
+            }
+        }
+        rec.flags = (w.flags & ~MSGFLAG_HASATTACH) | (hasAttach ? MSGFLAG_HASATTACH : 0);
+        rec.size = static_cast<ULONG>(std::min<std::uint64_t>(size, std::numeric_limits<ULONG>::max()));
+        Stmt(db, "UPDATE messages SET flags=?2, size=?3, modified=?4, large=?5, props=?6 WHERE id=?1")
+            .Bind(1, rec.id)
+            .Bind(2, std::int64_t{rec.flags})
+            .Bind(3, std::int64_t{rec.size})
+            .Bind(4, rec.modified)
+            .Bind(5, std::int64_t{rec.large})
+            .Bind(6, std::span<const BYTE>(e.inline_))
+            .Run();
     }
-    rec.flags = (w.flags & ~MSGFLAG_HASATTACH) | (hasAttach ? MSGFLAG_HASATTACH : 0);
-    rec.size = static_cast<ULONG>(std::min<std::uint64_t>(size, std::numeric_limits<ULONG>::max()));
-    // Strictly later than before, so that a change is always seen as one.
-    rec.modified = std::max(now, rec.modified + 1);
-    Stmt(db, "UPDATE messages SET flags=?2, size=?3, modified=?4 WHERE id=?1")
-        .Bind(1, rec.id)
-        .Bind(2, std::int64_t{rec.flags})
-        .Bind(3, std::int64_t{rec.size})
-        .Bind(4, rec.modified)
-        .Run();
     db.Touch(rec.folder);
     FaultPoint("save-written");
     tx.Commit();
@@ -250,21 +398,37 @@ void DeleteMessage(StoreDb& db, RowId id)
     const auto m = GetMessage(db, id);
     if (!m) throw DbError(MAPI_E_NOT_FOUND, "the message is gone");
     Tx tx(db, true);
+    DropMessageParts(db, id, m->folder);
     for (const char* sql : {"DELETE FROM outgoing WHERE message=?1", "DELETE FROM attachments WHERE message=?1",
-                            "DELETE FROM recipients WHERE message=?1", "DELETE FROM message_props WHERE message=?1",
-                            "DELETE FROM messages WHERE id=?1"})
+                            "DELETE FROM recipients WHERE message=?1", "DELETE FROM messages WHERE id=?1"})
         Stmt(db, sql).Bind(1, id).Run();
     db.Touch(m->folder);
     tx.Commit();
 }
+
+namespace {
+
+// Index entries for a message just placed in a folder.
+void IndexStored(StoreDb& db, RowId id, RowId folder)
+{
+    StoredValues stored;
+    if (!stored.Load(db, id)) return;
+    MapiBuffer<SPropValue> arena;
+    if (FAILED(MAPIAllocateBuffer(sizeof(SPropValue), arena.AsVoidOut()))) throw DbError(MAPI_E_NOT_ENOUGH_MEMORY, "values");
+    std::vector<SPropValue> values;
+    stored.All(arena.Get(), values);
+    IndexMessage(db, id, folder, values);
+}
+
+}  // namespace
 
 RowId CopyMessage(StoreDb& db, RowId id, RowId folder)
 {
     Tx tx(db, true);
     const std::int64_t now = NowTicks();
     // The copy is not on the outgoing queue, so it is not being submitted.
-    Stmt(db, "INSERT INTO messages(folder, assoc, flags, status, size, created, modified) "
-             "SELECT ?2, assoc, flags & ~?4, status, size, ?3, ?3 FROM messages WHERE id=?1")
+    Stmt(db, "INSERT INTO messages(folder, assoc, flags, status, size, created, modified, large, props) "
+             "SELECT ?2, assoc, flags & ~?4, status, size, ?3, ?3, large, props FROM messages WHERE id=?1")
         .Bind(1, id)
         .Bind(2, folder)
         .Bind(3, now)
@@ -272,21 +436,14 @@ RowId CopyMessage(StoreDb& db, RowId id, RowId folder)
         .Run();
     if (sqlite3_changes(db.Handle()) == 0) throw DbError(MAPI_E_NOT_FOUND, "the message is gone");
     const RowId copy = sqlite3_last_insert_rowid(db.Handle());
-    Stmt(db, "INSERT INTO message_props(message, tag, folder, ikey, value) "
-             "SELECT ?2, tag, ?3, ikey, value FROM message_props WHERE message=?1")
-        .Bind(1, id)
-        .Bind(2, copy)
-        .Bind(3, folder)
-        .Run();
-    Stmt(db, "INSERT INTO recipients(message, row, props) SELECT ?2, row, props FROM recipients WHERE message=?1")
-        .Bind(1, id)
-        .Bind(2, copy)
-        .Run();
-    Stmt(db, "INSERT INTO attachments(message, num, props, data) "
-             "SELECT ?2, num, props, data FROM attachments WHERE message=?1")
-        .Bind(1, id)
-        .Bind(2, copy)
-        .Run();
+    for (const char* sql : {"INSERT INTO message_large(message, tag, value) SELECT ?2, tag, value FROM message_large "
+                            "WHERE message=?1",
+                            "INSERT INTO recipients(message, row, props) SELECT ?2, row, props FROM recipients "
+                            "WHERE message=?1",
+                            "INSERT INTO attachments(message, num, props, data) SELECT ?2, num, props, data "
+                            "FROM attachments WHERE message=?1"})
+        Stmt(db, sql).Bind(1, id).Bind(2, copy).Run();
+    IndexStored(db, copy, folder);
     db.Touch(folder);
     tx.Commit();
     return copy;
@@ -298,7 +455,8 @@ void MoveMessage(StoreDb& db, RowId id, RowId folder)
     if (!m) throw DbError(MAPI_E_NOT_FOUND, "the message is gone");
     Tx tx(db, true);
     Stmt(db, "UPDATE messages SET folder=?2 WHERE id=?1").Bind(1, id).Bind(2, folder).Run();
-    Stmt(db, "UPDATE message_props SET folder=?2 WHERE message=?1").Bind(1, id).Bind(2, folder).Run();
+    UnindexMessage(db, id, m->folder);
+    IndexStored(db, id, folder);
     db.Touch(m->folder);
     db.Touch(folder);
     tx.Commit();

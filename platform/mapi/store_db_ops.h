@@ -85,6 +85,30 @@ struct MessageRecord {
     ULONG size = 0;
     std::int64_t created = 0;
     std::int64_t modified = 0;
+    ULONG large = 0;  // values kept apart in message_large
+};
+
+// Values whose encoding is longer are kept apart from the message's row, so
+// that reading rows of a table does not read bodies.
+constexpr std::size_t kInlineValueBytes = 1024;
+
+// A message's stored values: the row's array, and its large values read on
+// demand.
+class StoredValues {
+public:
+    // Reads the message's row; false when there is no such message.
+    bool Load(StoreDb& db, RowId id, MessageRecord* record = nullptr);
+    // Appends the values with the tag (PT_UNSPECIFIED: any type of its ID),
+    // their data chained to lpBase.
+    void Find(ULONG tag, void* lpBase, std::vector<SPropValue>& out, bool firstOnly);
+    // Appends every value.
+    void All(void* lpBase, std::vector<SPropValue>& out);
+
+private:
+    StoreDb* db_ = nullptr;
+    RowId id_ = 0;
+    ULONG large_ = 0;
+    std::vector<BYTE> blob_;
 };
 
 struct Recipient {
@@ -173,6 +197,22 @@ bool ValueKey(const SPropValue& value, std::vector<BYTE>& key);
 }  // namespace quillory::store
 
 namespace quillory::store {
+
+// ---- The value index ------------------------------------------------------------------
+
+// Whether prop_index holds the folder's values of the tag. A few tags are
+// indexed in every folder; others once EnsureIndexed made them so.
+bool IsIndexed(StoreDb& db, RowId folder, ULONG tag);
+// The tags indexed in a folder beyond the default ones.
+std::vector<ULONG> IndexedTags(StoreDb& db, RowId folder);
+// Indexes the folder's values of the tag (once; later saves keep it up).
+void EnsureIndexed(StoreDb& db, RowId folder, ULONG tag);
+// Adds the index entries of one message for its folder's indexed tags.
+void IndexMessage(StoreDb& db, RowId id, RowId folder, std::span<const SPropValue> values);
+// Removes the entries IndexMessage made from the message's stored values.
+void UnindexMessage(StoreDb& db, RowId id, RowId folder);
+// Whether the tag can be indexed at all (single-valued, of a keyed type).
+bool IsIndexableTag(ULONG tag);
 
 // ---- Message rows: computed values, restrictions, sorting ------------------------------
 

@@ -93,41 +93,18 @@ public:
         arena.Reset();
         if (FAILED(MAPIAllocateBuffer(sizeof(SPropValue), arena.AsVoidOut())))
             throw DbError(MAPI_E_NOT_ENOUGH_MEMORY, "row values");
-        if (!computed_.empty()) {
-            const auto m = GetMessage(db_, id);
-            if (!m) return false;
-            for (ULONG t : computed_) {
-                SPropValue v{};
-                if (SUCCEEDED(ComputedMessageProp(store_, *m, t, true, arena.Get(), &v))) values.push_back(v);
-            }
+        StoredValues stored;
+        MessageRecord m;
+        if (!stored.Load(db_, id, &m)) return false;
+        for (ULONG t : computed_) {
+            SPropValue v{};
+            if (SUCCEEDED(ComputedMessageProp(store_, m, t, true, arena.Get(), &v))) values.push_back(v);
         }
-        for (ULONG t : stored_) LoadStored(id, t, arena.Get(), values);
+        for (ULONG t : stored_) stored.Find(t, arena.Get(), values, false);
         return true;
     }
 
-    static void LoadStored(StoreDb& db, RowId id, ULONG t, void* base, std::vector<SPropValue>& values,
-                           bool firstOnly)
-    {
-        const bool byId = PROP_TYPE(t) == PT_UNSPECIFIED;
-        Stmt s(db, byId ? "SELECT value FROM message_props WHERE message=?1 AND tag>=?2 AND tag<=?3"
-                        : "SELECT value FROM message_props WHERE message=?1 AND tag=?2");
-        s.Bind(1, id).Bind(2, std::int64_t{byId ? PROP_TAG(0, PROP_ID(t)) : t});
-        if (byId) s.Bind(3, std::int64_t{PROP_TAG(0xFFFF, PROP_ID(t))});
-        while (s.Step()) {
-            SPropValue v{};
-            if (FAILED(DecodePropValue(s.Blob(0), base, &v, nullptr)))
-                throw DbError(MAPI_E_CORRUPT_STORE, "damaged property value");
-            values.push_back(v);
-            if (firstOnly) break;
-        }
-    }
-
 private:
-    void LoadStored(RowId id, ULONG t, void* base, std::vector<SPropValue>& values)
-    {
-        LoadStored(db_, id, t, base, values, false);
-    }
-
     StoreDb& db_;
     const MAPIUID& store_;
     std::vector<ULONG> computed_;
@@ -198,7 +175,8 @@ private:
         if (r.rt == RES_EXIST) {
             leaf.kind = Leaf::kExists;
             leaf.tag = r.res.resExist.ulPropTag;
-            if (IsComputedMessageTag(leaf.tag, true)) return std::nullopt;
+            if (IsComputedMessageTag(leaf.tag, true) || !IsIndexableTag(leaf.tag)) return std::nullopt;
+            EnsureIndexed(db_, folder_, leaf.tag);
             leaf.exact = true;
             return leaf;
         }
@@ -214,7 +192,9 @@ private:
             leaf.id = (e && e->kind == MAPI_MESSAGE && SameUid(e->store, store_)) ? e->id : 0;
             return leaf;
         }
-        if (IsComputedMessageTag(leaf.tag, true) || !ValueKey(value, leaf.key)) return std::nullopt;
+        if (IsComputedMessageTag(leaf.tag, true) || !IsIndexableTag(leaf.tag) || !ValueKey(value, leaf.key))
+            return std::nullopt;
+        EnsureIndexed(db_, folder_, leaf.tag);
         leaf.exact = KeyIsExact(PROP_TYPE(leaf.tag), leaf.key.size());
         return leaf;
     }
@@ -223,9 +203,9 @@ private:
     {
         if (leaf.kind == Leaf::kEntryId) return 1;
         Stmt s(db_, leaf.kind == Leaf::kEqual
-                        ? "SELECT count(*) FROM (SELECT 1 FROM message_props WHERE folder=?1 AND tag=?2 AND ikey=?3 "
+                        ? "SELECT count(*) FROM (SELECT 1 FROM prop_index WHERE folder=?1 AND tag=?2 AND ikey=?3 "
                           "LIMIT ?4)"
-                        : "SELECT count(*) FROM (SELECT 1 FROM message_props WHERE folder=?1 AND tag=?2 LIMIT ?4)");
+                        : "SELECT count(*) FROM (SELECT 1 FROM prop_index WHERE folder=?1 AND tag=?2 LIMIT ?4)");
         s.Bind(1, folder_).Bind(2, std::int64_t{leaf.tag}).Bind(4, static_cast<std::int64_t>(limit));
         if (leaf.kind == Leaf::kEqual) s.Bind(3, std::span<const BYTE>(leaf.key));
         return s.Step() ? static_cast<std::size_t>(s.Int(0)) : 0;
@@ -238,19 +218,12 @@ private:
             if (leaf.id && Member(leaf, leaf.id)) out.push_back(leaf.id);
             return out;
         }
-        const bool byId = PROP_TYPE(leaf.tag) == PT_UNSPECIFIED;
-        const char* sql =
-            leaf.kind == Leaf::kEqual
-                ? "SELECT p.message FROM message_props p JOIN messages m ON m.id=p.message "
-                  "WHERE p.folder=?1 AND p.tag=?2 AND p.ikey=?3 AND m.assoc=?4"
-            : byId ? "SELECT p.message FROM message_props p JOIN messages m ON m.id=p.message "
-                     "WHERE p.folder=?1 AND p.tag>=?2 AND p.tag<=?5 AND m.assoc=?4"
-                   : "SELECT p.message FROM message_props p JOIN messages m ON m.id=p.message "
-                     "WHERE p.folder=?1 AND p.tag=?2 AND m.assoc=?4";
-        Stmt s(db_, sql);
-        s.Bind(1, folder_).Bind(4, assoc_);
-        if (byId) s.Bind(2, std::int64_t{PROP_TAG(0, PROP_ID(leaf.tag))}).Bind(5, std::int64_t{PROP_TAG(0xFFFF, PROP_ID(leaf.tag))});
-        else s.Bind(2, std::int64_t{leaf.tag});
+        Stmt s(db_, leaf.kind == Leaf::kEqual
+                        ? "SELECT p.message FROM prop_index p JOIN messages m ON m.id=p.message "
+                          "WHERE p.folder=?1 AND p.tag=?2 AND p.ikey=?3 AND m.assoc=?4"
+                        : "SELECT p.message FROM prop_index p JOIN messages m ON m.id=p.message "
+                          "WHERE p.folder=?1 AND p.tag=?2 AND m.assoc=?4");
+        s.Bind(1, folder_).Bind(2, std::int64_t{leaf.tag}).Bind(4, assoc_);
         if (leaf.kind == Leaf::kEqual) s.Bind(3, std::span<const BYTE>(leaf.key));
         while (s.Step()) out.push_back(s.Int(0));
         return SortedUnique(std::move(out));
@@ -265,16 +238,18 @@ private:
             return s.Step();
         }
         if (leaf.kind == Leaf::kEqual) {
-            Stmt s(db_, "SELECT 1 FROM message_props WHERE message=?1 AND tag=?2 AND ikey=?3");
-            s.Bind(1, id).Bind(2, std::int64_t{leaf.tag}).Bind(3, std::span<const BYTE>(leaf.key));
+            Stmt s(db_, "SELECT 1 FROM prop_index WHERE folder=?1 AND tag=?2 AND ikey=?3 AND message=?4");
+            s.Bind(1, folder_).Bind(2, std::int64_t{leaf.tag}).Bind(3, std::span<const BYTE>(leaf.key)).Bind(4, id);
             return s.Step();
         }
-        const bool byId = PROP_TYPE(leaf.tag) == PT_UNSPECIFIED;
-        Stmt s(db_, byId ? "SELECT 1 FROM message_props WHERE message=?1 AND tag>=?2 AND tag<=?3"
-                         : "SELECT 1 FROM message_props WHERE message=?1 AND tag=?2");
-        s.Bind(1, id).Bind(2, std::int64_t{byId ? PROP_TAG(0, PROP_ID(leaf.tag)) : leaf.tag});
-        if (byId) s.Bind(3, std::int64_t{PROP_TAG(0xFFFF, PROP_ID(leaf.tag))});
-        return s.Step();
+        StoredValues stored;
+        if (!stored.Load(db_, id)) return false;
+        MapiBuffer<SPropValue> arena;
+        if (FAILED(MAPIAllocateBuffer(sizeof(SPropValue), arena.AsVoidOut())))
+            throw DbError(MAPI_E_NOT_ENOUGH_MEMORY, "values");
+        std::vector<SPropValue> found;
+        stored.Find(leaf.tag, arena.Get(), found, true);
+        return !found.empty();
     }
 
     // The most selective indexed test is fetched; the other indexed tests
@@ -362,8 +337,7 @@ private:
     {
         const ULONG tag = sort_[c].ulPropTag;
         auto& col = data_[c];
-        const bool keyed = PROP_TYPE(tag) != PT_UNSPECIFIED && (PROP_TYPE(tag) & MV_FLAG) == 0;
-        if (IsComputedMessageTag(tag, true) || !keyed) {
+        if (IsComputedMessageTag(tag, true) || !IsIndexableTag(tag)) {
             // Computed values and keyless types: from the values themselves.
             for (std::size_t i = 0; i < ids.size(); ++i) {
                 PropArray& v = Value(c, i);
@@ -374,25 +348,26 @@ private:
             }
             return;
         }
-        auto put = [&](std::size_t i, std::span<const BYTE> key, bool isNull) {
+        EnsureIndexed(db_, folder_, tag);
+        auto put = [&](std::size_t i, std::span<const BYTE> key) {
             col[i].present = true;
             col[i].key.assign(key.begin(), key.end());
-            col[i].byValue = isNull || key.size() >= kMaxKeyBytes;
+            col[i].byValue = key.size() >= kMaxKeyBytes;
         };
         if (bulk) {
             std::unordered_map<RowId, std::size_t> index;
             index.reserve(ids.size());
             for (std::size_t i = 0; i < ids.size(); ++i) index.emplace(ids[i], i);
-            Stmt s(db_, "SELECT message, ikey FROM message_props WHERE folder=?1 AND tag=?2");
+            Stmt s(db_, "SELECT message, ikey FROM prop_index WHERE folder=?1 AND tag=?2");
             s.Bind(1, folder_).Bind(2, std::int64_t{tag});
             while (s.Step()) {
-                if (auto it = index.find(s.Int(0)); it != index.end()) put(it->second, s.Blob(1), s.IsNull(1));
+                if (auto it = index.find(s.Int(0)); it != index.end()) put(it->second, s.Blob(1));
             }
         } else {
+            std::vector<BYTE> key;
             for (std::size_t i = 0; i < ids.size(); ++i) {
-                Stmt s(db_, "SELECT ikey FROM message_props WHERE message=?1 AND tag=?2");
-                s.Bind(1, ids[i]).Bind(2, std::int64_t{tag});
-                if (s.Step()) put(i, s.Blob(0), s.IsNull(0));
+                const PropArray& v = Value(c, i);
+                if (v.count && ValueKey(v.props.Get()[0], key)) put(i, key);
             }
         }
     }
@@ -405,14 +380,15 @@ private:
             throw DbError(MAPI_E_NOT_ENOUGH_MEMORY, "sort values");
         std::vector<SPropValue> got;
         const ULONG tag = sort_[c].ulPropTag;
-        const RowId id = (*ids_)[i];
-        if (IsComputedMessageTag(tag, true)) {
-            if (const auto m = GetMessage(db_, id)) {
-                SPropValue v{};
-                if (SUCCEEDED(ComputedMessageProp(store_, *m, tag, true, slot.props.Get(), &v))) got.push_back(v);
+        StoredValues stored;
+        MessageRecord m;
+        if (stored.Load(db_, (*ids_)[i], &m)) {
+            SPropValue v{};
+            if (IsComputedMessageTag(tag, true)) {
+                if (SUCCEEDED(ComputedMessageProp(store_, m, tag, true, slot.props.Get(), &v))) got.push_back(v);
+            } else {
+                stored.Find(tag, slot.props.Get(), got, true);
             }
-        } else {
-            ValueLoader::LoadStored(db_, id, tag, slot.props.Get(), got, true);
         }
         if (!got.empty()) {
             // The first slot of the head block holds the value itself.
@@ -457,6 +433,115 @@ private:
 };
 
 }  // namespace
+
+// ---- The value index ------------------------------------------------------------------
+
+namespace {
+// Tags every folder is indexed on: what clients look messages up by.
+constexpr ULONG kDefaultIndexed[] = {PR_SUBJECT, PR_MESSAGE_CLASS, PR_INTERNET_MESSAGE_ID};
+}  // namespace
+
+bool IsIndexableTag(ULONG tag)
+{
+    switch (PROP_TYPE(tag)) {
+    case PT_I2:
+    case PT_LONG:
+    case PT_I8:
+    case PT_CURRENCY:
+    case PT_BOOLEAN:
+    case PT_R4:
+    case PT_DOUBLE:
+    case PT_APPTIME:
+    case PT_SYSTIME:
+    case PT_CLSID:
+    case PT_STRING8:
+    case PT_BINARY: return true;
+    default: return false;
+    }
+}
+
+std::vector<ULONG> IndexedTags(StoreDb& db, RowId folder)
+{
+    std::vector<ULONG> tags(std::begin(kDefaultIndexed), std::end(kDefaultIndexed));
+    Stmt s(db, "SELECT tag FROM indexed WHERE folder=?1");
+    s.Bind(1, folder);
+    while (s.Step()) tags.push_back(static_cast<ULONG>(s.Int(0)));
+    return tags;
+}
+
+bool IsIndexed(StoreDb& db, RowId folder, ULONG tag)
+{
+    if (std::find(std::begin(kDefaultIndexed), std::end(kDefaultIndexed), tag) != std::end(kDefaultIndexed)) return true;
+    Stmt s(db, "SELECT 1 FROM indexed WHERE folder=?1 AND tag=?2");
+    s.Bind(1, folder).Bind(2, std::int64_t{tag});
+    return s.Step();
+}
+
+void EnsureIndexed(StoreDb& db, RowId folder, ULONG tag)
+{
+    if (!IsIndexableTag(tag) || IsIndexed(db, folder, tag)) return;
+    Tx tx(db, true);
+    if (IsIndexed(db, folder, tag)) return;  // another process was first
+    std::vector<RowId> ids = FolderMessages(db, folder, false);
+    const std::vector<RowId> assoc = FolderMessages(db, folder, true);
+    ids.insert(ids.end(), assoc.begin(), assoc.end());
+    std::vector<SPropValue> values;
+    std::vector<BYTE> key;
+    for (RowId id : ids) {
+        StoredValues stored;
+        if (!stored.Load(db, id)) continue;
+        MapiBuffer<SPropValue> arena;
+        if (FAILED(MAPIAllocateBuffer(sizeof(SPropValue), arena.AsVoidOut())))
+            throw DbError(MAPI_E_NOT_ENOUGH_MEMORY, "index");
+        values.clear();
+        stored.Find(tag, arena.Get(), values, true);
+        if (values.empty() || !ValueKey(values[0], key)) continue;
+        Stmt(db, "INSERT OR IGNORE INTO prop_index(folder, tag, ikey, message) VALUES(?1, ?2, ?3, ?4)")
+            .Bind(1, folder)
+            .Bind(2, std::int64_t{tag})
+            .Bind(3, std::span<const BYTE>(key))
+            .Bind(4, id)
+            .Run();
+    }
+    Stmt(db, "INSERT INTO indexed(folder, tag) VALUES(?1, ?2)").Bind(1, folder).Bind(2, std::int64_t{tag}).Run();
+    tx.Commit();
+}
+
+void UnindexMessage(StoreDb& db, RowId id, RowId folder)
+{
+    StoredValues stored;
+    if (!stored.Load(db, id)) return;
+    MapiBuffer<SPropValue> arena;
+    if (FAILED(MAPIAllocateBuffer(sizeof(SPropValue), arena.AsVoidOut()))) throw DbError(MAPI_E_NOT_ENOUGH_MEMORY, "values");
+    std::vector<SPropValue> values;
+    std::vector<BYTE> key;
+    for (ULONG tag : IndexedTags(db, folder)) {
+        values.clear();
+        stored.Find(tag, arena.Get(), values, true);
+        if (values.empty() || !ValueKey(values[0], key)) continue;
+        Stmt(db, "DELETE FROM prop_index WHERE folder=?1 AND tag=?2 AND ikey=?3 AND message=?4")
+            .Bind(1, folder)
+            .Bind(2, std::int64_t{tag})
+            .Bind(3, std::span<const BYTE>(key))
+            .Bind(4, id)
+            .Run();
+    }
+}
+
+void IndexMessage(StoreDb& db, RowId id, RowId folder, std::span<const SPropValue> values)
+{
+    const std::vector<ULONG> tags = IndexedTags(db, folder);
+    std::vector<BYTE> key;
+    for (const SPropValue& v : values) {
+        if (std::find(tags.begin(), tags.end(), v.ulPropTag) == tags.end() || !ValueKey(v, key)) continue;
+        Stmt(db, "INSERT OR IGNORE INTO prop_index(folder, tag, ikey, message) VALUES(?1, ?2, ?3, ?4)")
+            .Bind(1, folder)
+            .Bind(2, std::int64_t{v.ulPropTag})
+            .Bind(3, std::span<const BYTE>(key))
+            .Bind(4, id)
+            .Run();
+    }
+}
 
 // ---- Keys ------------------------------------------------------------------------------
 
@@ -613,8 +698,9 @@ HRESULT ComputedMessageProp(const MAPIUID& store, const MessageRecord& m, ULONG 
 bool MessageRow(StoreDb& db, const MAPIUID& store, RowId id, std::span<const ULONG> columns, SRow& out)
 {
     out = SRow{};
-    const auto m = GetMessage(db, id);
-    if (!m) return false;
+    StoredValues stored;
+    MessageRecord m;
+    if (!stored.Load(db, id, &m)) return false;
     MapiBuffer<SPropValue> props;
     const auto n = static_cast<ULONG>(columns.size());
     if (FAILED(MAPIAllocateBuffer(std::max<ULONG>(1, n) * sizeof(SPropValue), props.AsVoidOut())))
@@ -624,10 +710,10 @@ bool MessageRow(StoreDb& db, const MAPIUID& store, RowId id, std::span<const ULO
         SPropValue& v = props.Get()[i];
         const ULONG tag = columns[i];
         v = SPropValue{};
-        HRESULT hr = ComputedMessageProp(store, *m, tag, true, props.Get(), &v);
+        HRESULT hr = ComputedMessageProp(store, m, tag, true, props.Get(), &v);
         if (hr == MAPI_E_NOT_FOUND) {
             got.clear();
-            ValueLoader::LoadStored(db, id, tag, props.Get(), got, true);
+            stored.Find(tag, props.Get(), got, true);
             if (!got.empty()) {
                 v = got[0];
                 hr = S_OK;

@@ -253,6 +253,98 @@ TEST_F(StoreTables, RestrictionsAndSortsAgreeWithBruteForce)
     EXPECT_EQ(matchedAll, 1u);
 }
 
+// The entry IDs a restriction gives in a folder, by the table and by
+// evaluating every message of the folder.
+std::pair<std::vector<std::vector<BYTE>>, std::vector<std::vector<BYTE>>> Both(IMsgStore* store, IMAPIFolder* f,
+                                                                             SRestriction* r)
+{
+    ComPtr<IMAPITable> table;
+    EXPECT_EQ(f->GetContentsTable(0, &table), S_OK);
+    auto cols = MakeTagArray({PR_ENTRYID});
+    EXPECT_EQ(table->SetColumns(cols.Get(), 0), S_OK);
+    RowSetPtr all;
+    EXPECT_EQ(table->QueryRows(100000, 0, &all), S_OK);
+    std::vector<std::vector<BYTE>> brute;
+    for (ULONG i = 0; i < all->cRows; ++i) {
+        const SBinary& b = all->aRow[i].lpProps[0].Value.bin;
+        std::vector<BYTE> id(b.lpb, b.lpb + b.cb);
+        auto m = OpenEntryAs<IMessage>(store, id, 0);
+        ULONG n = 0;
+        MapiBuffer<SPropValue> v;
+        EXPECT_TRUE(SUCCEEDED(m->GetProps(nullptr, 0, &n, &v)));
+        if (EvaluateRestriction(*r, v.Get(), n)) brute.push_back(id);
+    }
+    EXPECT_EQ(table->Restrict(r, 0), S_OK);
+    EXPECT_EQ(table->SeekRow(BOOKMARK_BEGINNING, 0, nullptr), S_OK);
+    RowSetPtr rows;
+    EXPECT_EQ(table->QueryRows(100000, 0, &rows), S_OK);
+    std::vector<std::vector<BYTE>> indexed;
+    for (ULONG i = 0; i < rows->cRows; ++i) {
+        const SBinary& b = rows->aRow[i].lpProps[0].Value.bin;
+        indexed.emplace_back(b.lpb, b.lpb + b.cb);
+    }
+    return {indexed, brute};
+}
+
+TEST_F(StoreTables, IndexesMadeForAQueryFollowLaterChanges)
+{
+    Builder b;
+    SRestriction* seven = b.Eq(kNumber, LongProp(kNumber, 7));
+    auto [first, expected] = Both(store.Get(), folder.Get(), seven);  // indexes the number here
+    ASSERT_EQ(first, expected);
+    ASSERT_FALSE(first.empty());
+
+    auto other = CreateSubfolder(inbox.Get(), "other");
+    std::vector<std::vector<BYTE>> outside;
+    for (int i = 0; i < 3; ++i) outside.push_back(GetBinary(AddMessage(other.Get(), "o", {LongProp(kNumber, 7)}).Get(), PR_ENTRYID));
+    AddMessage(folder.Get(), "new", {LongProp(kNumber, 7)});
+    // A message changed to the value, and one changed away from it.
+    auto becomes = OpenEntryAs<IMessage>(store.Get(), ids[0]);
+    SPropValue v = LongProp(kNumber, 7);
+    ASSERT_EQ(becomes->SetProps(1, &v, nullptr), S_OK);
+    ASSERT_EQ(becomes->SaveChanges(0), S_OK);
+    auto leaves = OpenEntryAs<IMessage>(store.Get(), first[0]);
+    v = LongProp(kNumber, 8);
+    ASSERT_EQ(leaves->SetProps(1, &v, nullptr), S_OK);
+    ASSERT_EQ(leaves->SaveChanges(0), S_OK);
+    // Moved in, copied in, moved out, deleted.
+    SBinary bin;
+    ENTRYLIST one = OneEntry(outside[0], bin);
+    ASSERT_EQ(other->CopyMessages(&one, nullptr, folder.Get(), 0, nullptr, MESSAGE_MOVE), S_OK);
+    one = OneEntry(outside[1], bin);
+    ASSERT_EQ(other->CopyMessages(&one, nullptr, folder.Get(), 0, nullptr, 0), S_OK);
+    auto gone = first.back();
+    one = OneEntry(gone, bin);
+    ASSERT_EQ(folder->CopyMessages(&one, nullptr, other.Get(), 0, nullptr, MESSAGE_MOVE), S_OK);
+    if (first.size() > 2) {
+        auto deleted = first[1];
+        one = OneEntry(deleted, bin);
+        ASSERT_EQ(folder->DeleteMessages(&one, 0, nullptr, 0), S_OK);
+    }
+    // A copy of the whole folder is indexed as its source.
+    auto copyEid = GetBinary(folder.Get(), PR_ENTRYID);
+    ASSERT_EQ(inbox->CopyFolder(static_cast<ULONG>(copyEid.size()), reinterpret_cast<LPENTRYID>(copyEid.data()), nullptr,
+                                other.Get(), nullptr, 0, nullptr, 0),
+              S_OK);
+
+    store = nullptr;
+    inbox = folder = other = nullptr;
+    becomes = leaves = nullptr;
+    store = OpenStore(StorePath(home));  // the index is kept in the file
+    folder = OpenEntryAs<IMAPIFolder>(store.Get(), copyEid);
+    auto [after, brute] = Both(store.Get(), folder.Get(), seven);
+    EXPECT_EQ(after, brute);
+    EXPECT_NE(after, first);
+    EXPECT_NE(std::find(after.begin(), after.end(), outside[0]), after.end());  // moved in, same entry ID
+    EXPECT_EQ(std::find(after.begin(), after.end(), gone), after.end());
+    ComPtr<IMAPIFolder> copy;
+    ASSERT_EQ(OpenEntryAs<IMAPIFolder>(store.Get(), GetBinary(OpenInbox(store.Get()).Get(), PR_ENTRYID))
+                  ->CreateFolder(FOLDER_GENERIC, const_cast<LPSTR>("other"), nullptr, nullptr, OPEN_IF_EXISTS, &copy),
+              S_OK);
+    auto [inOther, bruteOther] = Both(store.Get(), copy.Get(), seven);
+    EXPECT_EQ(inOther, bruteOther);
+}
+
 TEST_F(StoreTables, PositionsBookmarksFindRowAndLiveChanges)
 {
     ComPtr<IMAPITable> table;
