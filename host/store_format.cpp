@@ -56,7 +56,7 @@ std::string BinaryText(const SBinary& bin, ValueStyle style)
     std::string text = quillory::BinToHex({bin.lpb, shown});
     const bool cut = shown < bin.cb;
     if (cut) text += "...";
-    if (style == ValueStyle::Detail || cut) text += " (" + std::to_string(bin.cb) + " bytes)";
+    if (style == ValueStyle::Detail || cut) text += (text.empty() ? "(" : " (") + std::to_string(bin.cb) + " bytes)";
     return text;
 }
 
