@@ -17,10 +17,30 @@
 // syncing, so a killed process never loses a completed SaveChanges and the
 // file is never left inconsistent; a power cut may lose the newest commits.
 //
+// Contents tables: restrictions made of equality (RES_PROPERTY RELOP_EQ) and
+// existence tests, joined by AND, OR and NOT, are answered from a per-folder
+// value index; whatever else is evaluated on the candidates' values. A
+// folder's PR_INTERNET_MESSAGE_ID values are indexed from the start; other
+// tags are indexed the first time a restriction or sort of that folder needs
+// them (one pass over the folder) and kept up by every later save. Rows are
+// read only for what QueryRows asks.
+//
+// Submission: SubmitMessage saves the message with MSGFLAG_SUBMIT and puts it
+// on the outgoing queue in the same transaction. FinishedMsg, the spooler's
+// last call for a message, takes it off the queue, clears MSGFLAG_SUBMIT and
+// MSGFLAG_UNSENT, sets MSGFLAG_READ, and then deletes it when
+// PR_DELETE_AFTER_SUBMIT is TRUE or moves it to the folder PR_SENTMAIL_ENTRYID
+// names (the home platform's DoSentMail), all in one transaction; the
+// spooler need not move it itself.
+//
 // Notifications (IMsgStore::Advise, NotifyNewMail) reach the sinks of every
 // store object of the same store in this process, synchronously, after the
 // change was committed and with no lock held. Other processes' changes
-// raise none. Contents and hierarchy tables follow changes of any process.
+// raise none. Contents and hierarchy tables follow changes of any process;
+// IMAPITable::Advise is not offered (MAPI_E_NO_SUPPORT).
+//
+// Objects: a store object may be shared by threads; each open uses its own
+// database connection, which a forked child must not use (it opens anew).
 #pragma once
 
 #include <filesystem>

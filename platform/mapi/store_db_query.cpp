@@ -437,8 +437,9 @@ private:
 // ---- The value index ------------------------------------------------------------------
 
 namespace {
-// Tags every folder is indexed on: what clients look messages up by.
-constexpr ULONG kDefaultIndexed[] = {PR_SUBJECT, PR_MESSAGE_CLASS, PR_INTERNET_MESSAGE_ID};
+// Tags every folder is indexed on: the message ID, which delivery looks up
+// for each article it threads. Others are indexed on first use.
+constexpr ULONG kDefaultIndexed[] = {PR_INTERNET_MESSAGE_ID};
 }  // namespace
 
 bool IsIndexableTag(ULONG tag)
