@@ -1,6 +1,7 @@
 #include "platform/mapi/msgstore_table.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <map>
 #include <mutex>
@@ -124,7 +125,22 @@ public:
     HRESULT GetLastError(HRESULT hResult, ULONG ulFlags, LPMAPIERROR* lppMAPIError) override
     {
         if (!lppMAPIError) return MAPI_E_INVALID_PARAMETER;
-        *lppMAPIError = nullptr;  // no further text than the code itself
+        *lppMAPIError = nullptr;
+        if (ulFlags & MAPI_UNICODE) return MAPI_E_BAD_CHARWIDTH;
+        char text[48];
+        std::snprintf(text, sizeof text, "MAPI error 0x%08X", static_cast<unsigned>(hResult));
+        static constexpr char kComponent[] = "Quillory message store";
+        MapiBuffer<MAPIERROR> err;
+        if (const SCODE sc = MAPIAllocateBuffer(sizeof(MAPIERROR), err.AsVoidOut()); FAILED(sc)) return sc;
+        *err.Get() = MAPIERROR{MAPI_ERROR_VERSION, nullptr, nullptr, 0, 0};
+        void* p = nullptr;
+        if (const SCODE sc = MAPIAllocateMore(sizeof text, err.Get(), &p); FAILED(sc)) return sc;
+        std::memcpy(p, text, sizeof text);
+        err->lpszError = static_cast<LPSTR>(p);
+        if (const SCODE sc = MAPIAllocateMore(sizeof kComponent, err.Get(), &p); FAILED(sc)) return sc;
+        std::memcpy(p, kComponent, sizeof kComponent);
+        err->lpszComponent = static_cast<LPSTR>(p);
+        *lppMAPIError = err.Release();
         return S_OK;
     }
 

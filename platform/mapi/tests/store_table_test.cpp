@@ -383,6 +383,10 @@ TEST_F(StoreTables, PositionsBookmarksFindRowAndLiveChanges)
     ASSERT_EQ(table->QueryPosition(&row, &num, &den), S_OK);
     EXPECT_EQ(row, 10u);
     EXPECT_EQ(table->FindRow(b.Eq(PR_ENTRYID, BinaryProp(PR_ENTRYID, ids[5])), BOOKMARK_CURRENT, 0), MAPI_E_NOT_FOUND);
+    MapiBuffer<MAPIERROR> err;
+    ASSERT_EQ(table->GetLastError(MAPI_E_NOT_FOUND, 0, &err), S_OK);
+    ASSERT_TRUE(err && err->lpszError);
+    EXPECT_STREQ(err->lpszError, "MAPI error 0x8004010F");
     ASSERT_EQ(table->FindRow(b.Eq(PR_ENTRYID, BinaryProp(PR_ENTRYID, ids[5])), BOOKMARK_CURRENT, DIR_BACKWARD), S_OK);
     ASSERT_EQ(table->QueryPosition(&row, &num, &den), S_OK);
     EXPECT_EQ(row, 5u);
