@@ -252,48 +252,61 @@ private:
         return !found.empty();
     }
 
-    // The most selective indexed test is fetched; the other indexed tests
-    // then filter its few candidates by key lookups.
+    // The most selective indexed test is fetched; the other indexed tests,
+    // and negated ones, then filter its few candidates by key lookups. What
+    // is left over is decided on the candidates' values.
     Plan And(const SAndRestriction& a, int depth)
     {
         std::vector<std::pair<std::size_t, Leaf>> leaves;
-        std::vector<Plan> others;
+        std::vector<Leaf> negated;
+        std::vector<const SRestriction*> rest;
         bool exact = true;
         for (ULONG i = 0; i < a.cRes; ++i) {
-            if (auto leaf = AsLeaf(a.lpRes[i])) {
+            const SRestriction& r = a.lpRes[i];
+            if (auto leaf = AsLeaf(r)) {
                 exact = exact && leaf->exact;
                 leaves.emplace_back(0, std::move(*leaf));
-                continue;
+            } else if (r.rt == RES_NOT && r.res.resNot.lpRes && (leaf = AsLeaf(*r.res.resNot.lpRes))) {
+                exact = exact && leaf->exact;
+                negated.push_back(std::move(*leaf));
+            } else {
+                rest.push_back(&r);
             }
-            Plan p = Run(a.lpRes[i], depth + 1);
-            exact = exact && p.exact;
-            if (!p.all) others.push_back(std::move(p));
         }
+        if (leaves.empty()) return AndOfSets(a, depth);
         // Counting stops early: the order of small sets is all that matters.
         constexpr std::size_t kLimit = 1000;
         for (auto& [estimate, leaf] : leaves) estimate = Estimate(leaf, kLimit);
         std::sort(leaves.begin(), leaves.end(), [](const auto& x, const auto& y) { return x.first < y.first; });
-        std::sort(others.begin(), others.end(), [](const Plan& x, const Plan& y) { return x.ids.size() < y.ids.size(); });
-
-        Plan out{false, exact, {}};
-        std::size_t firstLeaf = 0;
-        if (!leaves.empty() && (others.empty() || leaves.front().first <= others.front().ids.size())) {
-            out.ids = Fetch(leaves.front().second);
-            firstLeaf = 1;
-        } else if (!others.empty()) {
-            out.ids = std::move(others.front().ids);
-            others.erase(others.begin());
-        } else {
-            return Plan{true, false, {}};
-        }
-        for (std::size_t i = firstLeaf; i < leaves.size() && !out.ids.empty(); ++i) {
+        Plan out{false, exact && rest.empty(), Fetch(leaves.front().second)};
+        auto filter = [&](const Leaf& leaf, bool keepMembers) {
             std::vector<RowId> kept;
             for (RowId id : out.ids) {
-                if (Member(leaves[i].second, id)) kept.push_back(id);
+                if (Member(leaf, id) == keepMembers) kept.push_back(id);
             }
             out.ids = std::move(kept);
+        };
+        for (std::size_t i = 1; i < leaves.size() && !out.ids.empty(); ++i) filter(leaves[i].second, true);
+        for (const Leaf& leaf : negated) {
+            if (!out.ids.empty()) filter(leaf, false);
         }
-        for (const Plan& p : others) out.ids = Intersect(out.ids, p.ids);
+        return out;
+    }
+
+    // An AND without a positive indexed test: its parts as sets.
+    Plan AndOfSets(const SAndRestriction& a, int depth)
+    {
+        std::vector<Plan> parts;
+        bool exact = true;
+        for (ULONG i = 0; i < a.cRes; ++i) {
+            Plan p = Run(a.lpRes[i], depth + 1);
+            exact = exact && p.exact;
+            if (!p.all) parts.push_back(std::move(p));
+        }
+        if (parts.empty()) return Plan{true, false, {}};
+        std::sort(parts.begin(), parts.end(), [](const Plan& x, const Plan& y) { return x.ids.size() < y.ids.size(); });
+        Plan out{false, exact, std::move(parts.front().ids)};
+        for (std::size_t i = 1; i < parts.size(); ++i) out.ids = Intersect(out.ids, parts[i].ids);
         return out;
     }
 
