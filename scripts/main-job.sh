@@ -26,6 +26,12 @@ mkdir -p "$QUILLORY_HOME/data"
 "$Q" reg add 'HKCU\Software\Tarnel Ltd\Corvane\Profiles\Default' /v LastMessagesCount /t REG_DWORD /d 300 /f
 "$Q" reg query 'HKCU\Software\Tarnel Ltd\Corvane' /s
 
+# A MAPI profile with its own message store, as the mail client makes on first start.
+echo "== profile: Default, with its message store"
+"$Q" profile create Default
+"$Q" profile list
+"$Q" store folders --profile Default
+
 if "$Q" help | grep -q '^  sync'; then
   "$Q" sync --profile Default
 else
