@@ -15,7 +15,8 @@ if ! dpkg-query -W -f='${Status}' inn2 2>/dev/null | grep -q 'install ok install
   DEBIAN_FRONTEND=noninteractive $SUDO dpkg --configure -a
 fi
 
-listening() { ss -ltn 2>/dev/null | grep -q ':119 '; }
+# bash's own /dev/tcp, so that no network tools need to be installed.
+listening() { (exec 3<>/dev/tcp/127.0.0.1/119) 2>/dev/null; }
 if ! listening; then
   $SUDO su news -s /bin/sh -c /usr/lib/news/bin/rc.news >/dev/null 2>&1 || true
   for _ in $(seq 1 60); do listening && break; sleep 0.5; done
