@@ -1,8 +1,5 @@
 // `quillory reg` run as a program against a private registry.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <fstream>
@@ -12,71 +9,23 @@
 #include <vector>
 
 #include "platform/base/registry.h"
+#include "host/tests/run_program.h"
 #include "platform/base/tests/test_home.h"
 
 namespace {
 
 using quillory::testing::TempHome;
 
-struct Outcome {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string ReadFile(const std::filesystem::path& p)
-{
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-// The program under test. The test program itself lives in the build's bin/
-// too, which serves when the build directory is not passed in.
-std::string Program()
-{
-    if (std::getenv("QUILLORY_BUILD_BINDIR")) return (quillory::testing::BuildBinDir() / "quillory").string();
-    return (std::filesystem::read_symlink("/proc/self/exe").parent_path() / "quillory").string();
-}
+using Outcome = quillory::testing::ProgramOutcome;
+using quillory::testing::Contains;
 
 // Runs `quillory reg ARGS...` with the given stdin (none: /dev/null).
 Outcome Reg(const TempHome& home, std::vector<std::string> args,
             std::optional<std::string> input = std::nullopt)
 {
-    const auto dir = home.path() / "run";
-    std::filesystem::create_directories(dir);
-    const auto in = dir / "in", out = dir / "out", err = dir / "err";
-    {
-        std::ofstream f(in, std::ios::binary);
-        f << input.value_or("");
-    }
-    args.insert(args.begin(), {Program(), "reg"});
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-
-    pid_t pid = fork();
-    if (pid == 0) {
-        int fin = open(input ? in.c_str() : "/dev/null", O_RDONLY);
-        int fout = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        int ferr = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        if (fin < 0 || fout < 0 || ferr < 0) _exit(126);
-        dup2(fin, 0);
-        dup2(fout, 1);
-        dup2(ferr, 2);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    Outcome o;
-    int status = 0;
-    if (pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status)) o.status = WEXITSTATUS(status);
-    o.out = ReadFile(out);
-    o.err = ReadFile(err);
-    return o;
+    args.insert(args.begin(), "reg");
+    return quillory::testing::RunQuillory(home, std::move(args), std::move(input));
 }
-
-bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 const std::string kKey = "HKCU\\Software\\Tarnel Ltd\\Corvane";
 const std::string kDone = "The operation completed successfully.\n";

@@ -1,10 +1,7 @@
 // `quillory setup install|uninstall` as a program in a fresh environment: the
 // host registers itself as the mail client, the merge then creates the
 // system directory's service list and fills it, and removal takes it out.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -15,6 +12,7 @@
 #include "host/automation_server.h"
 #include "platform/base/environment.h"
 #include "platform/base/registry.h"
+#include "host/tests/run_program.h"
 #include "platform/base/tests/test_home.h"
 #include "platform/mapi/mapisvc_inf.h"
 
@@ -23,48 +21,14 @@ namespace {
 namespace fs = std::filesystem;
 using quillory::testing::TempHome;
 
-struct Outcome {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string ReadFile(const fs::path& p)
-{
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-fs::path Program() { return quillory::testing::BuildBinDir() / "quillory"; }
+using Outcome = quillory::testing::ProgramOutcome;
+using quillory::testing::ReadWholeFile;
 
 // Runs `quillory setup ARG` without QUILLORY_LIBPATH: the program finds the
 // library in its build tree by itself.
 Outcome RunSetup(const TempHome& home, std::string arg)
 {
-    const fs::path out = home.path() / "out", err = home.path() / "err";
-    std::string program = Program().string(), command = "setup";
-    char* argv[] = {program.data(), command.data(), arg.data(), nullptr};
-    const pid_t pid = fork();
-    if (pid == 0) {
-        unsetenv("QUILLORY_LIBPATH");
-        const int in = open("/dev/null", O_RDONLY);
-        const int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        const int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        if (in < 0 || o < 0 || e < 0) _exit(126);
-        dup2(in, 0);
-        dup2(o, 1);
-        dup2(e, 2);
-        execv(argv[0], argv);
-        _exit(127);
-    }
-    Outcome r;
-    int status = 0;
-    if (waitpid(pid, &status, 0) == pid && WIFEXITED(status)) r.status = WEXITSTATUS(status);
-    r.out = ReadFile(out);
-    r.err = ReadFile(err);
-    return r;
+    return quillory::testing::RunQuillory(home, {"setup", std::move(arg)}, std::nullopt, {"QUILLORY_LIBPATH"});
 }
 
 std::string ClassesRootDefault(const std::string& subKey)
@@ -100,9 +64,9 @@ TEST(SetupInstall, RegistersTheHostAndMergesTheServiceIntoANewServiceList)
 
     const std::string clsid = quillory::host::kHostClsid;
     EXPECT_EQ(ClassesRootDefault("Outlook.Application\\CLSID"), clsid);
-    EXPECT_EQ(ClassesRootDefault("CLSID\\" + clsid + "\\LocalServer32"), fs::canonical(Program()).string());
+    EXPECT_EQ(ClassesRootDefault("CLSID\\" + clsid + "\\LocalServer32"), fs::canonical(quillory::testing::QuilloryProgram()).string());
 
-    const std::string text = ReadFile(list);
+    const std::string text = ReadWholeFile(list);
     EXPECT_NE(text.find("[Services]\r\nCorvane=Tarnel NNTP Transport\r\n"), std::string::npos) << text;
     EXPECT_NE(text.find("[Corvane]\r\n"), std::string::npos) << text;
     EXPECT_NE(text.find("[QUARNEX_XPP]\r\n"), std::string::npos) << text;
@@ -110,7 +74,7 @@ TEST(SetupInstall, RegistersTheHostAndMergesTheServiceIntoANewServiceList)
     // Twice: the keys are replaced in place, never repeated.
     r = RunSetup(home, "install");
     ASSERT_EQ(r.status, 0) << r.out << r.err;
-    const std::string again = ReadFile(list);
+    const std::string again = ReadWholeFile(list);
     for (const char* line : {"[Services]\r\n", "[Default Services]\r\n", "[Corvane]\r\n", "[QUARNEX_XPP]\r\n",
                              "PR_SERVICE_DLL_NAME=quarnex.dll\r\n", "PR_PROVIDER_DLL_NAME=quarnex.dll\r\n",
                              "Providers=QUARNEX_XPP\r\n"})
@@ -133,7 +97,7 @@ TEST(SetupInstall, RegistersTheHostAndMergesTheServiceIntoANewServiceList)
     r = RunSetup(home, "uninstall");
     ASSERT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_EQ(r.out, "Uninstall: 0 (success)\n");
-    const std::string after = ReadFile(list);
+    const std::string after = ReadWholeFile(list);
     EXPECT_EQ(after.find("Corvane"), std::string::npos) << after;
     EXPECT_EQ(after.find("QUARNEX"), std::string::npos) << after;
     EXPECT_EQ(after.find("quarnex"), std::string::npos) << after;

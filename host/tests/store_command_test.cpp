@@ -1,9 +1,6 @@
 // `quillory store` run as a program over a store that this process fills
 // through MAPI, and the value rendering and tag names it uses.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <fstream>
@@ -14,6 +11,7 @@
 
 #include "host/store_format.h"
 #include "host/store_tags.h"
+#include "host/tests/run_program.h"
 #include "platform/base/tests/test_home.h"
 #include "platform/base/time.h"
 #include "platform/com/com_ptr.h"
@@ -31,57 +29,15 @@ using quillory::MapiBuffer;
 using quillory::testing::TempHome;
 using namespace quillory::host;
 
-struct Outcome {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string ReadFile(const std::filesystem::path& p)
-{
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-std::string Program()
-{
-    if (std::getenv("QUILLORY_BUILD_BINDIR")) return (quillory::testing::BuildBinDir() / "quillory").string();
-    return (std::filesystem::read_symlink("/proc/self/exe").parent_path() / "quillory").string();
-}
+using Outcome = quillory::testing::ProgramOutcome;
+using quillory::testing::Contains;
 
 // Runs `quillory store ARGS...` as another process.
 Outcome Store(const TempHome& home, std::vector<std::string> args)
 {
-    const auto dir = home.path() / "run";
-    std::filesystem::create_directories(dir);
-    const auto out = dir / "out", err = dir / "err";
-    args.insert(args.begin(), {Program(), "store"});
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    pid_t pid = fork();
-    if (pid == 0) {
-        int fin = open("/dev/null", O_RDONLY);
-        int fout = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        int ferr = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        if (fin < 0 || fout < 0 || ferr < 0) _exit(126);
-        dup2(fin, 0);
-        dup2(fout, 1);
-        dup2(ferr, 2);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    Outcome o;
-    int status = 0;
-    if (pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status)) o.status = WEXITSTATUS(status);
-    o.out = ReadFile(out);
-    o.err = ReadFile(err);
-    return o;
+    args.insert(args.begin(), "store");
+    return quillory::testing::RunQuillory(home, std::move(args));
 }
-
-bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 LPSTR S(const char* s) { return const_cast<LPSTR>(s); }
 
