@@ -1,0 +1,18 @@
+# libquarnex32.so: the entries the spooler and the profile administration
+# load by name ("quarnex.dll" becomes quarnex32), over the static core.
+# Included by provider/CMakeLists.txt once the core exists.
+quillory_library(quarnex32 SHARED ${QUARNEX_EXPORT_SOURCES})
+target_link_libraries(quarnex32 PRIVATE quarnex_core)
+set_target_properties(quarnex32 PROPERTIES CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
+# Hidden visibility still lets the standard library's template instances out;
+# the version script keeps the exports to the entries and the resource table.
+target_link_options(quarnex32 PRIVATE -Wl,--version-script=${CMAKE_CURRENT_SOURCE_DIR}/exports/exports.map)
+set_property(TARGET quarnex32 APPEND PROPERTY LINK_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/exports/exports.map)
+
+# The English string table: each concern keeps its own strings file beside
+# its code (provider/<concern>/*.strings), all merged into one table.
+file(GLOB QUARNEX_STRINGS CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*/*.strings)
+quillory_embed_resources(quarnex32 OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/quarnex_resources.cpp
+  STRINGS ${QUARNEX_STRINGS})
+
+install(TARGETS quarnex32 LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}/quillory)
