@@ -1,0 +1,50 @@
+// The entry records that the two key trees of CTableCache share. A tree's
+// value is the index of a slot; a slot lives while either tree points at it.
+#pragma once
+
+#include <vector>
+
+#include "provider/folder/table_cache.h"
+
+namespace quillory::quarnex {
+
+struct CTableCache::Slots {
+    struct Slot {
+        KnownArticle entry;
+        bool inNg = false;
+        bool inId = false;
+    };
+    std::vector<Slot> slots;
+    std::vector<tWord> freeList;
+
+    tWord Alloc(KnownArticle&& entry)
+    {
+        if (!freeList.empty()) {
+            const tWord index = freeList.back();
+            freeList.pop_back();
+            slots[index] = Slot{std::move(entry), false, false};
+            return index;
+        }
+        slots.push_back(Slot{std::move(entry), false, false});
+        return static_cast<tWord>(slots.size() - 1);
+    }
+    // Frees the slot once neither tree points at it.
+    void ReleaseIfUnused(tWord index)
+    {
+        Slot& s = slots[index];
+        if (s.inNg || s.inId) return;
+        s.entry = KnownArticle{};
+        freeList.push_back(index);
+    }
+    void Clear()
+    {
+        slots.clear();
+        freeList.clear();
+    }
+};
+
+// Keys of the two trees.
+tWord GroupKey(ULONG number, std::string_view group);
+tWord IdKey(ULONG number, std::string_view messageId);
+
+}  // namespace quillory::quarnex
