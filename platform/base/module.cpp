@@ -26,13 +26,15 @@ struct SystemModule {
     std::string_view name;
     std::string_view library;
 };
-constexpr std::array<SystemModule, 6> kSystemModules = {{
+constexpr std::array<SystemModule, 8> kSystemModules = {{
     {"kernel32", kPlatformLibraryName},
     {"user32", kPlatformLibraryName},
     {"advapi32", kPlatformLibraryName},
     {"shell32", kPlatformLibraryName},
     {"version", kPlatformLibraryName},
     {"mapi32", "libqmapi.so"},
+    {"wininet", "libinetcomm.so"},   // the dialling services live in the news component
+    {"rasapi32", "libinetcomm.so"},
 }};
 constexpr int kOpenFlags = RTLD_NOW | RTLD_LOCAL;
 constexpr std::uintptr_t kLowestName = 0x10000;  // smaller "names" are ordinals

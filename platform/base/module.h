@@ -5,7 +5,8 @@
 // libvismora.so); a name that already names a shared object is kept; a path
 // keeps its directory. The home system modules (kernel32, user32, advapi32,
 // shell32, version) are this platform library itself; mapi32 is the
-// platform's MAPI library (libqmapi.so) beside it.
+// platform's MAPI library (libqmapi.so) beside it, and wininet and rasapi32
+// (the dialling services) are the news component (libinetcomm.so) beside it.
 //
 // A bare name is searched in the directory of the module that calls
 // LoadLibrary, then in each directory of QUILLORY_LIBPATH (':'-separated),
