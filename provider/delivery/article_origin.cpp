@@ -2,6 +2,7 @@
 
 #include "platform/base/resource.h"
 #include "provider/delivery/deliver_article.h"
+#include "provider/downloader/nntp_downloader.h"
 #include "provider/entry/module_state.h"
 
 namespace quillory::quarnex {
@@ -40,9 +41,9 @@ ArticleOrigin ParseArticleOrigin(std::string_view head)
     head = head.substr(0, kOriginScanBytes);
     ArticleOrigin origin;
     std::string_view value;
-    if (ValueAfter(head, OriginName(IDS_ORIGIN_NEWSGROUP, kOriginNewsgroupDefault), value))
+    if (ValueAfter(head, OriginName(IDS_HEADER_NEWSGROUP, kOriginNewsgroupDefault), value))
         origin.newsgroup = std::string(value);
-    if (ValueAfter(head, OriginName(IDS_ORIGIN_ARTICLE, kOriginArticleDefault), value)) {
+    if (ValueAfter(head, OriginName(IDS_HEADER_ARTICLE, kOriginArticleDefault), value)) {
         ULONG number = 0;
         // Leading digits count, as atoi reads them; a sign or an overlong
         // number names no article.

@@ -31,9 +31,8 @@
 
 namespace quillory::quarnex {
 
-// The origin lines' header names (string-table texts 6111 and 6112).
-constexpr UINT IDS_ORIGIN_NEWSGROUP = 6111;
-constexpr UINT IDS_ORIGIN_ARTICLE = 6112;
+// The origin lines' header names when the string table lacks texts 6111 and
+// 6112 (IDS_HEADER_NEWSGROUP, IDS_HEADER_ARTICLE of the downloader).
 constexpr std::string_view kOriginNewsgroupDefault = "X-Corvane-Newsgroup";
 constexpr std::string_view kOriginArticleDefault = "X-Corvane-Article";
 // The origin lines are looked for in this many bytes at the stream's start.
