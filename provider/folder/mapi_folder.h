@@ -10,13 +10,14 @@
 // the provider's thread only.
 #pragma once
 
+#include <initializer_list>
 #include <string>
 #include <string_view>
 
 #include "platform/com/com_ptr.h"
 #include "platform/com/refcounted.h"
 #include "platform/mapi/mapix.h"
-#include "provider/folder/folder_module.h"
+#include "provider/entry/module_state.h"
 #include "provider/folder/table_cache.h"
 
 namespace quillory::quarnex {
@@ -188,7 +189,7 @@ private:
     IMAPIStatus* owner_ = nullptr;    // borrowed: the status object owns us
     IFolderLogon* logon_ = nullptr;   // borrowed
     CTableCache cache_;
-    CFolderModuleLock moduleLock_;
+    CModuleLock moduleLock_;
 };
 
 }  // namespace quillory::quarnex

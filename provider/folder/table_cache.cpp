@@ -1,6 +1,6 @@
 #include "provider/folder/table_cache.h"
 
-#include <climits>
+#include <limits>
 #include <new>
 #include <strings.h>
 
@@ -191,7 +191,7 @@ void CTableCache::NarrowRange(ULONG& first, ULONG& last, std::string_view group)
 {
     Prune(group, first);
     while (first <= last && IsKnown(first, group)) {
-        if (first == ULONG_MAX) {
+        if (first == std::numeric_limits<ULONG>::max()) {
             // Everything up to the top is known; report an empty range
             // without wrapping round.
             last = first - 1;

@@ -104,6 +104,8 @@ public:
     // unconfirmed entry (the default asks the store's receive folder).
     using StoreProbe = std::function<bool(const KnownArticle&)>;
     void SetStoreProbeForTest(StoreProbe probe) { probe_ = std::move(probe); }
+    const tBalNode* GroupRootForTest() const { return bNg_.Root(); }
+    const tBalNode* IdRootForTest() const { return bId_.Root(); }
 
 private:
     struct Slots;
