@@ -27,7 +27,10 @@
 #include "platform/com/stream.h"
 #include "platform/mapi/mapi_alloc.h"
 #include "platform/mapi/mapidefs.h"
+#include "provider/downloader/article_cache.h"
 #include "provider/downloader/folder_owner.h"
+#include "provider/downloader/group_list_merge.h"
+#include "provider/downloader/subject_decoder.h"
 #include "provider/nntp/nntp_proto.h"
 
 #include <deque>
@@ -43,10 +46,6 @@ struct RowSetDeleter {
     void operator()(SRowSet* rows) const { FreeProws(rows); }
 };
 using OwnedRowSet = std::unique_ptr<SRowSet, RowSetDeleter>;
-
-// String-table ids of the two origin header names of a downloaded article.
-constexpr UINT IDS_HEADER_NEWSGROUP = 6111;  // "X-Corvane-Newsgroup"
-constexpr UINT IDS_HEADER_ARTICLE = 6112;    // "X-Corvane-Article"
 
 class CNNTPDownloader : public CNNTPProto {
 public:
@@ -106,11 +105,63 @@ public:
 
     Mode CurrentMode() const { return mode_; }
 
+    // Callback slots the downloader answers itself.
+    HRESULT OnTimeout(DWORD* pdwTimeout, IInternetTransport* pTransport) override;
+    HRESULT OnLogonPrompt(INETSERVER* pInetServer, IInternetTransport* pTransport) override;
+    HRESULT OnStatus(IXPSTATUS ixpstatus, IInternetTransport* pTransport) override;
+    HRESULT OnError(IXPSTATUS ixpstatus, LPIXPRESULT pResult, IInternetTransport* pTransport) override;
+    HRESULT OnResponse(LPNNTPRESPONSE pResponse) override;
+
 private:
     struct PendingItem {
         std::string group;        // a group of a header job, or
         ComPtr<IStream> article;  // a downloaded article
     };
+    using ResponseHandler = void (CNNTPDownloader::*)(const NNTPRESPONSE&);
+    struct ResponseRoute {
+        NNTPSTATE state;
+        ResponseHandler handler;
+    };
+    static const ResponseRoute kRoutes[];
+
+    // Job start shared by the four jobs; `setup` may finish the job at once.
+    template <class Setup>
+    HRESULT StartJob(Mode mode, CFolderOwner* folderOwner, std::span<SPropValue> accountProperties, Setup setup);
+    HRESULT Dispatch();
+    CMAPIFolder* HeaderFolder() const;
+    // Records a failed call's result as the job's error.
+    void RecordFailure(HRESULT hr);
+
+    // Responses.
+    void OnDisconnected(const NNTPRESPONSE& response);
+    void OnConnect(const NNTPRESPONSE& response);
+    void OnPost(const NNTPRESPONSE& response);
+    void OnGroup(const NNTPRESPONSE& response);
+    void OnHeaders(const NNTPRESPONSE& response);
+    void OnArticle(const NNTPRESPONSE& response);
+    void OnNewGroups(const NNTPRESPONSE& response);
+
+    // Header job.
+    void BuildGroupList();
+    void OnHeaderGroup(const NNTPRESPONSE& response);
+    void AdvanceGroup();
+    HRESULT SendGroup(const std::string& group);
+
+    // Article job.
+    SRow* CurrentRow() const;
+    ULONG SelectionBit() const;
+    bool CurrentRowArticleNumber(ULONG& number) const;
+    bool CurrentRowGroup(std::string& group) const;
+    std::string CurrentCachePath() const;
+    void ClearCurrentSelection();
+    void ConsumeCachedArticles();
+    // Serves cached rows and passes rows without a group; false when no row
+    // is left to fetch (or the job is cancelled), else the row's group.
+    bool SkipToFetchableRow(std::string& group);
+    void RowAction(const SRow& row);
+    void OnArticleGroup(const NNTPRESPONSE& response);
+    void NextArticle();
+    HRESULT SendArticle(ULONG number);
 
     CFolderOwner* folderOwner_ = nullptr;
     Mode mode_ = Mode::None;
@@ -123,10 +174,9 @@ private:
     ComPtr<IStream> articleStream_;
     bool articleFailed_ = false;
     std::string currentGroup_;
-    std::string listText_;
-    bool listLoaded_ = false;
-    bool listModified_ = false;
+    CGroupListMerge list_;
     SYSTEMTIME newGroupsSince_{};
+    CSubjectDecoder subjects_;
 };
 
 }  // namespace quillory::quarnex

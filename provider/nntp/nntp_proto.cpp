@@ -95,20 +95,25 @@ HRESULT CNNTPProto::CreateTransport()
             return E_FAIL;
         }
     }
-    ReleaseTransport();
     ComPtr<INNTPTransport> transport;
-    HRESULT hr = createTransport_(&transport);
+    const HRESULT hr = createTransport_(&transport);
     if (FAILED(hr)) return hr;
-    if (!transport) return E_FAIL;
+    return transport ? InitTransport(transport.Get()) : E_FAIL;
+}
 
+HRESULT CNNTPProto::InitTransport(INNTPTransport* transport)
+{
+    if (!transport) return E_INVALIDARG;
+    ComPtr<INNTPTransport> keep(transport);
+    ReleaseTransport();
     std::string logPath;
     ReadRegString(kMainKey, kValCnpLog, logPath, kProtoPathBufferSize, "");
-    hr = transport->InitNew(logPath.empty() ? nullptr : logPath.data(), this);
+    const HRESULT hr = transport->InitNew(logPath.empty() ? nullptr : logPath.data(), this);
     if (FAILED(hr)) {
-        Trace("CNNTPProto::CreateTransport -- InitNew failed %08x\n", static_cast<unsigned>(hr));
+        Trace("CNNTPProto::InitTransport -- InitNew failed %08x\n", static_cast<unsigned>(hr));
         return hr;
     }
-    transport_ = std::move(transport);
+    transport_ = std::move(keep);
     return S_OK;
 }
 

@@ -65,6 +65,10 @@ public:
     // E_FAIL with nothing left loaded when the library or its export is
     // missing; a failing InitNew releases the transport and is returned.
     HRESULT CreateTransport();
+    // CreateTransport's second half for a transport made elsewhere (tests
+    // hand in their own): InitNew with the command log and this callback,
+    // and the transport is kept; a failing InitNew is returned.
+    HRESULT InitTransport(INNTPTransport* transport);
 
     // Fills the server record from the account array, dials when the account
     // asks for a dial-up connection that is not up yet, and starts the
