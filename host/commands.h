@@ -17,5 +17,10 @@ int RunSetupCommand(Args args);
 int RunProfileCommand(Args args);
 // `quillory store folders|messages|show ...`: shows what a message store holds.
 int RunStoreCommand(Args args);
+// `quillory groups|subscribe|unsubscribe --profile P --account A ...`: an
+// account's newsgroup list (downloaded from its server) and subscriptions.
+int RunGroupsCommand(Args args);
+int RunSubscribeCommand(Args args);
+int RunUnsubscribeCommand(Args args);
 
 }  // namespace quillory::host

@@ -18,6 +18,9 @@ constexpr Command kCommands[] = {
     {"setup", quillory::host::RunSetupCommand, "merge the service into the service lists (install, uninstall)"},
     {"profile", quillory::host::RunProfileCommand, "list, create and delete MAPI profiles"},
     {"store", quillory::host::RunStoreCommand, "show a message store's folders, messages and properties"},
+    {"groups", quillory::host::RunGroupsCommand, "list or download a newsgroup account's newsgroups"},
+    {"subscribe", quillory::host::RunSubscribeCommand, "subscribe a newsgroup account to newsgroups"},
+    {"unsubscribe", quillory::host::RunUnsubscribeCommand, "unsubscribe a newsgroup account from newsgroups"},
 };
 
 int Usage(FILE* out)
