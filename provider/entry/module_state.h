@@ -40,6 +40,51 @@ SCODE AllocateBuffer(ULONG size, void** buffer);
 SCODE AllocateMore(ULONG size, void* head, void** buffer);
 ULONG FreeBuffer(void* buffer);
 
+// A MAPI buffer freed through the kept FreeBuffer when it goes.
+template <class T>
+class ProviderBuffer {
+public:
+    ProviderBuffer() = default;
+    explicit ProviderBuffer(T* p) : p_(p) {}
+    ~ProviderBuffer() { Reset(); }
+    ProviderBuffer(const ProviderBuffer&) = delete;
+    ProviderBuffer& operator=(const ProviderBuffer&) = delete;
+    ProviderBuffer(ProviderBuffer&& o) noexcept : p_(o.Release()) {}
+    ProviderBuffer& operator=(ProviderBuffer&& o) noexcept
+    {
+        if (this != &o) Reset(o.Release());
+        return *this;
+    }
+    void Reset(T* p = nullptr)
+    {
+        if (p_) FreeBuffer(p_);
+        p_ = p;
+    }
+    T* Release()
+    {
+        T* p = p_;
+        p_ = nullptr;
+        return p;
+    }
+    // For out-parameters: frees what is held and hands out the slot.
+    T** Out()
+    {
+        Reset();
+        return &p_;
+    }
+    void** AsVoidOut()
+    {
+        Reset();
+        return reinterpret_cast<void**>(&p_);
+    }
+    T* Get() const { return p_; }
+    T* operator->() const { return p_; }
+    explicit operator bool() const { return p_ != nullptr; }
+
+private:
+    T* p_ = nullptr;
+};
+
 // ---- Module instance -----------------------------------------------------------
 // The handle given to the first entry point called; later calls keep it.
 void RememberModuleInstance(HINSTANCE instance);

@@ -1,0 +1,58 @@
+// What the logon asks of the article downloader. The logon drives one
+// downloader at a time: each operation starts one NNTP command and returns;
+// the logon then pumps messages in its wait loop until IsFinished holds and
+// collects the outcome with GetError.
+//
+// The downloader proper lives in provider/downloader/; SetDownloaderFactory
+// installs a different one (tests use a scripted downloader).
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "platform/com/com_ptr.h"
+#include "platform/com/stream.h"
+#include "platform/mapi/mapidefs.h"
+
+namespace quillory {
+
+class CMAPIStatus;
+
+class IArticleDownloader {
+public:
+    virtual ~IArticleDownloader() = default;
+
+    // Loads the news component and prepares the session; E_FAIL when the
+    // component or its entry is missing.
+    virtual HRESULT CreateTransport() = 0;
+    // Binds the session to the logon's status object (for the header
+    // folder) and the account settings array (31 values).
+    virtual HRESULT Open(CMAPIStatus* status, LPSPropValue accountProps) = 0;
+
+    // Operations; a success means the operation started.
+    virtual HRESULT CheckNewGroups(const FILETIME& sinceUtc) = 0;
+    virtual HRESULT RefreshHeaders(ULONG headerLimit) = 0;  // 0: no limit
+    virtual HRESULT DownloadArticles(const SRowSet& rows, bool cacheOnly) = 0;
+
+    // Not connected, or done, or failed.
+    virtual bool IsFinished() = 0;
+    virtual void RequestCancel() = 0;
+    // Result of the latest operation and its error text.
+    virtual HRESULT GetError(std::string& text) = 0;
+    virtual bool IsConnected() = 0;
+    virtual bool IsDisconnected() = 0;
+
+    // Downloaded articles waiting to be taken, and the next one as a stream
+    // (origin header lines first).
+    virtual ULONG PendingCount() = 0;
+    virtual ComPtr<IStream> TakeArticle() = 0;
+};
+
+using DownloaderFactory = std::function<std::unique_ptr<IArticleDownloader>()>;
+
+// The factory the logon uses; an empty function restores the default one.
+void SetDownloaderFactory(DownloaderFactory factory);
+std::unique_ptr<IArticleDownloader> NewArticleDownloader();
+
+}  // namespace quillory

@@ -1,0 +1,151 @@
+// The inbound step: StartMessage downloads one marked article per call and
+// hands it to delivery.
+#include <cstring>
+#include <mutex>
+#include <string>
+
+#include "platform/base/trace.h"
+#include "provider/logon/inbound_delivery.h"
+#include "provider/logon/xp_logon.h"
+#include "provider/status/mapi_status.h"
+
+namespace quillory {
+
+namespace {
+
+std::mutex g_delivererMutex;
+ArticleDeliverer g_deliverer;
+
+const SPropValue* FindColumn(const SRow& row, ULONG tag)
+{
+    for (ULONG i = 0; i < row.cValues; ++i)
+        if (row.lpProps[i].ulPropTag == tag) return &row.lpProps[i];
+    return nullptr;
+}
+
+// A header row's entry ID: article number (32-bit little-endian), then the
+// message-id and the newsgroup, each ended by a NUL.
+bool ParseHeaderEntryId(const std::vector<BYTE>& id, ULONG& article, std::string& newsgroup)
+{
+    if (id.size() < 4) return false;
+    article = static_cast<ULONG>(id[0]) | static_cast<ULONG>(id[1]) << 8 | static_cast<ULONG>(id[2]) << 16 |
+              static_cast<ULONG>(id[3]) << 24;
+    const auto end = id.end();
+    auto messageIdEnd = std::find(id.begin() + 4, end, BYTE{0});
+    if (messageIdEnd == end) return false;
+    auto groupEnd = std::find(messageIdEnd + 1, end, BYTE{0});
+    if (groupEnd == end) return false;
+    newsgroup.assign(messageIdEnd + 1, groupEnd);
+    return true;
+}
+
+}  // namespace
+
+void SetArticleDeliverer(ArticleDeliverer deliverer)
+{
+    std::lock_guard lock(g_delivererMutex);
+    g_deliverer = std::move(deliverer);
+}
+
+HRESULT DeliverArticle(CXPLogon& logon, IStream* article)
+{
+    ArticleDeliverer deliverer;
+    {
+        std::lock_guard lock(g_delivererMutex);
+        deliverer = g_deliverer;
+    }
+    if (!deliverer) {
+        Trace("DeliverArticle -- no delivery installed\n");
+        return MAPI_E_NO_SUPPORT;
+    }
+    return deliverer(logon, article);
+}
+
+void CXPLogon::DropFirstMarkedRow()
+{
+    IHeaderFolder* folder = HeaderFolder();
+    if (!folder) return;
+    LPSRowSet marked = nullptr;
+    if (SUCCEEDED(folder->FirstMarkedRow(&marked)) && marked && marked->cRows > 0) folder->DeleteRows(*marked);
+    if (marked) FreeProws(marked);
+}
+
+void CXPLogon::FinishInbound()
+{
+    statusCode_ &= ~kInboundBusyBits;
+    if (state_ != HeaderState::Idle) state_ = HeaderState::Finished;
+    UpdateStatusRow(true, true);
+}
+
+HRESULT CXPLogon::DownloadOneArticle(ComPtr<IStream>& article, std::vector<BYTE>& entryId)
+{
+    IHeaderFolder* folder = HeaderFolder();
+    LPSRowSet marked = nullptr;
+    if (!folder || FAILED(folder->FirstMarkedRow(&marked)) || !marked) return E_FAIL;
+    struct Free {
+        LPSRowSet rows;
+        ~Free() { FreeProws(rows); }
+    } freeRows{marked};
+    if (marked->cRows == 0) return E_FAIL;
+    const SRow& row = marked->aRow[0];
+    const SPropValue* id = FindColumn(row, PR_ENTRYID);
+    const SPropValue* status = FindColumn(row, PR_MSG_STATUS);
+    if (!id || !FindColumn(row, PR_DISPLAY_TO) || !status || !FindColumn(row, PR_INSTANCE_KEY) ||
+        !(status->Value.ul & MSGSTATUS_REMOTE_DOWNLOAD))
+        return E_FAIL;
+    entryId.assign(id->Value.bin.lpb, id->Value.bin.lpb + id->Value.bin.cb);
+
+    HRESULT hr = downloader_->DownloadArticles(*marked, false);
+    if (FAILED(hr)) {
+        lastResult_ = hr;
+        lastErrorText_.clear();
+        return hr;
+    }
+    WaitForDownloader();
+    if (!downloader_) return E_FAIL;
+    if (downloader_->PendingCount() != 0) article = downloader_->TakeArticle();
+    hr = downloader_->GetError(lastErrorText_);
+    lastResult_ = hr;
+    if (SUCCEEDED(hr) && !article) hr = E_FAIL;
+    return hr;
+}
+
+HRESULT CXPLogon::StartMessage(ULONG ulFlags, LPMESSAGE lpMessage, ULONG_PTR* lpulMsgRef)
+{
+    if (FAILED(RefreshProfileValues())) return E_FAIL;
+    IHeaderFolder* folder = HeaderFolder();
+    LPSRowSet marked = nullptr;
+    const bool anyMarked = folder && SUCCEEDED(folder->FirstMarkedRow(&marked)) && marked && marked->cRows > 0;
+    if (marked) FreeProws(marked);
+    if (anyMarked) {
+        if (!downloader_) {
+            lastResult_ = E_FAIL;
+            DropFirstMarkedRow();
+        } else {
+            ComPtr<IStream> article;
+            std::vector<BYTE> entryId;
+            DownloadOneArticle(article, entryId);
+            if (article) {
+                if (lpulMsgRef) *lpulMsgRef = 1;
+                const HRESULT hr = DeliverArticle(*this, article.Get());
+                if (SUCCEEDED(hr)) {
+                    ULONG number = 0;
+                    std::string group;
+                    if (ParseHeaderEntryId(entryId, number, group)) folder->Confirm(number, group);
+                    ++deliveredCount_;
+                } else {
+                    DropFirstMarkedRow();
+                    lastResult_ = hr;
+                    state_ = HeaderState::Finished;
+                    UpdateStatusRow(true, true);
+                }
+                return S_OK;
+            }
+            DropFirstMarkedRow();
+        }
+    }
+    FinishInbound();
+    return S_OK;
+}
+
+}  // namespace quillory
