@@ -1,11 +1,15 @@
-// The downloader the logon uses unless another is installed. Until the NNTP
-// session is part of the library it only checks for the news component, and
-// fails as a missing component does.
+// The downloader the logon uses unless another is installed: the NNTP
+// downloader, given the logon's current account array and status object at
+// every step (the array is replaced whenever the settings are reloaded).
 #include <mutex>
 
-#include "platform/base/module.h"
-#include "platform/base/trace.h"
+#include "common/account_props.h"
+#include "platform/base/time.h"
+#include "platform/mapi/proputil.h"
+#include "provider/downloader/nntp_downloader.h"
 #include "provider/logon/downloader_port.h"
+#include "provider/logon/xp_logon.h"
+#include "provider/status/mapi_status.h"
 
 namespace quillory {
 
@@ -14,32 +18,60 @@ namespace {
 std::mutex g_factoryMutex;
 DownloaderFactory g_factory;
 
-class CUnavailableDownloader final : public IArticleDownloader {
+class CNntpArticleDownloader final : public IArticleDownloader {
 public:
-    HRESULT CreateTransport() override
+    explicit CNntpArticleDownloader(CXPLogon& logon) : logon_(logon) {}
+
+    HRESULT CreateTransport() override { return session_.CreateTransport(); }
+    HRESULT Open() override { return session_.Open(Owner(), Account()); }
+    HRESULT CheckNewGroups(const FILETIME& sinceUtc) override
     {
-        // The news component publishes its transport under this name.
-        HMODULE component = LoadLibrary("inetcomm.dll");
-        if (component) FreeLibrary(component);
-        Trace("CNNTPDownloader::CreateTransport -- %s\n",
-              component ? "no NNTP session in this build" : "inetcomm.dll is missing");
-        return E_FAIL;
+        SYSTEMTIME since{};
+        if (!FileTimeToSystemTime(&sinceUtc, &since)) return E_INVALIDARG;
+        return session_.CheckNewGroups(Owner(), Account(), since);
     }
-    HRESULT Open(CMAPIStatus*, LPSPropValue) override { return E_FAIL; }
-    HRESULT CheckNewGroups(const FILETIME&) override { return E_FAIL; }
-    HRESULT RefreshHeaders(ULONG) override { return E_FAIL; }
-    HRESULT DownloadArticles(const SRowSet&, bool) override { return E_FAIL; }
-    bool IsFinished() override { return true; }
-    void RequestCancel() override {}
+    HRESULT RefreshHeaders(ULONG headerLimit) override
+    {
+        return session_.RefreshHeaders(Owner(), Account(), static_cast<LONG>(headerLimit));
+    }
+    HRESULT DownloadArticles(const SRowSet& rows, bool cacheOnly) override
+    {
+        // The session takes a row set of its own.
+        quarnex::OwnedRowSet copy;
+        LPSRowSet set = nullptr;
+        if (FAILED(MAPIAllocateBuffer(CbNewSRowSet(rows.cRows ? rows.cRows : 1), reinterpret_cast<void**>(&set))))
+            return E_OUTOFMEMORY;
+        set->cRows = 0;
+        copy.reset(set);
+        for (ULONG i = 0; i < rows.cRows; ++i) {
+            if (FAILED(CopyRow(rows.aRow[i], &set->aRow[i]))) return E_OUTOFMEMORY;
+            set->cRows = i + 1;
+        }
+        return session_.DownloadArticles(Owner(), Account(), std::move(copy), cacheOnly);
+    }
+    bool IsFinished() override { return session_.IsFinished(); }
+    void RequestCancel() override { session_.RequestCancel(); }
     HRESULT GetError(std::string& text) override
     {
+        HRESULT code = S_OK;
         text.clear();
-        return E_FAIL;
+        return session_.GetError(code, &text) ? code : S_OK;
     }
-    bool IsConnected() override { return false; }
-    bool IsDisconnected() override { return true; }
-    ULONG PendingCount() override { return 0; }
-    ComPtr<IStream> TakeArticle() override { return nullptr; }
+    bool IsConnected() override { return session_.Connected(); }
+    bool IsDisconnected() override { return session_.IsDisconnected(); }
+    ULONG PendingCount() override { return static_cast<ULONG>(session_.PendingCount()); }
+    ComPtr<IStream> TakeArticle() override { return session_.TakeArticle(); }
+
+private:
+    std::span<SPropValue> Account() const
+    {
+        LPSPropValue values = logon_.AccountProps();
+        return values ? std::span<SPropValue>(values, acct::kCount) : std::span<SPropValue>();
+    }
+    quarnex::CFolderOwner* Owner() const { return logon_.StatusObject(); }
+
+    CXPLogon& logon_;
+    quarnex::CNNTPDownloader session_;
 };
 
 }  // namespace
@@ -50,15 +82,15 @@ void SetDownloaderFactory(DownloaderFactory factory)
     g_factory = std::move(factory);
 }
 
-std::unique_ptr<IArticleDownloader> NewArticleDownloader()
+std::unique_ptr<IArticleDownloader> NewArticleDownloader(CXPLogon& logon)
 {
     DownloaderFactory factory;
     {
         std::lock_guard lock(g_factoryMutex);
         factory = g_factory;
     }
-    if (factory) return factory();
-    return std::make_unique<CUnavailableDownloader>();
+    if (factory) return factory(logon);
+    return std::make_unique<CNntpArticleDownloader>(logon);
 }
 
 }  // namespace quillory

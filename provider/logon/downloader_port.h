@@ -3,8 +3,9 @@
 // the logon then pumps messages in its wait loop until IsFinished holds and
 // collects the outcome with GetError.
 //
-// The downloader proper lives in provider/downloader/; SetDownloaderFactory
-// installs a different one (tests use a scripted downloader).
+// The default is the NNTP downloader of provider/downloader/, working for
+// the logon that made it (its account array and status object);
+// SetDownloaderFactory installs a different one (tests use a scripted one).
 #pragma once
 
 #include <functional>
@@ -17,7 +18,7 @@
 
 namespace quillory {
 
-class CMAPIStatus;
+class CXPLogon;
 
 class IArticleDownloader {
 public:
@@ -26,9 +27,8 @@ public:
     // Loads the news component and prepares the session; E_FAIL when the
     // component or its entry is missing.
     virtual HRESULT CreateTransport() = 0;
-    // Binds the session to the logon's status object (for the header
-    // folder) and the account settings array (31 values).
-    virtual HRESULT Open(CMAPIStatus* status, LPSPropValue accountProps) = 0;
+    // Makes the session ready for the logon's account (connecting).
+    virtual HRESULT Open() = 0;
 
     // Operations; a success means the operation started.
     virtual HRESULT CheckNewGroups(const FILETIME& sinceUtc) = 0;
@@ -49,10 +49,10 @@ public:
     virtual ComPtr<IStream> TakeArticle() = 0;
 };
 
-using DownloaderFactory = std::function<std::unique_ptr<IArticleDownloader>()>;
+using DownloaderFactory = std::function<std::unique_ptr<IArticleDownloader>(CXPLogon& logon)>;
 
 // The factory the logon uses; an empty function restores the default one.
 void SetDownloaderFactory(DownloaderFactory factory);
-std::unique_ptr<IArticleDownloader> NewArticleDownloader();
+std::unique_ptr<IArticleDownloader> NewArticleDownloader(CXPLogon& logon);
 
 }  // namespace quillory

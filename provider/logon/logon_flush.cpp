@@ -68,7 +68,7 @@ HRESULT CXPLogon::EnsureDownloader()
     lastErrorText_.clear();
     std::unique_ptr<IArticleDownloader> downloader;
     try {
-        downloader = NewArticleDownloader();
+        downloader = NewArticleDownloader(*this);
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
     }
@@ -80,7 +80,7 @@ HRESULT CXPLogon::EnsureDownloader()
             ComPtr<IMAPIStatus> status;
             OpenStatusEntry(nullptr, 0, nullptr, &status);
         }
-        hr = downloader->Open(status_, account_.Get());
+        hr = downloader->Open();
     }
     if (FAILED(hr)) {
         Trace("CXPLogon::EnsureDownloader -- 0x%08X\n", static_cast<unsigned>(hr));
@@ -173,7 +173,7 @@ void CXPLogon::RunNewGroupsCheck()
 
 void CXPLogon::RunHeaderDownload()
 {
-    IHeaderFolder* folder = HeaderFolder();
+    IHeaderFolder* folder = Headers();
     if (FAILED(lastResult_) || (folder && folder->RowCount() != 0)) return;
     support_->SpoolerNotify(NOTIFY_SENTDEFERRED, nullptr);
     HRESULT hr = downloader_->RefreshHeaders(headerLimit_);
@@ -187,7 +187,7 @@ void CXPLogon::RunHeaderDownload()
 
 void CXPLogon::StartCacheFill()
 {
-    IHeaderFolder* folder = HeaderFolder();
+    IHeaderFolder* folder = Headers();
     if (!folder || !downloader_) return;
     LPSRowSet all = nullptr;
     if (FAILED(folder->AllRows(&all)) || !all) return;
@@ -246,7 +246,7 @@ HRESULT CXPLogon::FlushQueues(ULONG_PTR ulUIParam, ULONG cbTargetTransport, LPEN
     // Marked-rows pass.
     totalRows_ = 0;
     deliveredCount_ = 0;
-    IHeaderFolder* folder = HeaderFolder();
+    IHeaderFolder* folder = Headers();
     if (SUCCEEDED(EnsureDownloader()) && folder) {
         LPSRowSet all = nullptr;
         if (SUCCEEDED(folder->AllRows(&all)) && all) {
@@ -255,7 +255,7 @@ HRESULT CXPLogon::FlushQueues(ULONG_PTR ulUIParam, ULONG cbTargetTransport, LPEN
                 return HasListColumns(row) && !(status & MSGSTATUS_REMOTE_DOWNLOAD) &&
                        (status & (MSGSTATUS_REMOTE_DELETE | MSGSTATUS_DELMARKED));
             });
-            if (doomed && doomed->cRows) folder->DeleteRows(*doomed.Get());
+            if (doomed && doomed->cRows) folder->DeleteRows(*doomed.Get(), true, true);  // the user discarded them
             FreeProws(all);
         }
     }

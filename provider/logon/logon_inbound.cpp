@@ -63,10 +63,12 @@ HRESULT DeliverArticle(CXPLogon& logon, IStream* article)
 
 void CXPLogon::DropFirstMarkedRow()
 {
-    IHeaderFolder* folder = HeaderFolder();
+    IHeaderFolder* folder = Headers();
     if (!folder) return;
     LPSRowSet marked = nullptr;
-    if (SUCCEEDED(folder->FirstMarkedRow(&marked)) && marked && marked->cRows > 0) folder->DeleteRows(*marked);
+    // Not recorded in the cache: the article is offered again next time.
+    if (SUCCEEDED(folder->FirstMarkedRow(&marked)) && marked && marked->cRows > 0)
+        folder->DeleteRows(*marked, false, false);
     if (marked) FreeProws(marked);
 }
 
@@ -79,7 +81,7 @@ void CXPLogon::FinishInbound()
 
 HRESULT CXPLogon::DownloadOneArticle(ComPtr<IStream>& article, std::vector<BYTE>& entryId)
 {
-    IHeaderFolder* folder = HeaderFolder();
+    IHeaderFolder* folder = Headers();
     LPSRowSet marked = nullptr;
     if (!folder || FAILED(folder->FirstMarkedRow(&marked)) || !marked) return E_FAIL;
     struct Free {
@@ -113,7 +115,7 @@ HRESULT CXPLogon::DownloadOneArticle(ComPtr<IStream>& article, std::vector<BYTE>
 HRESULT CXPLogon::StartMessage(ULONG ulFlags, LPMESSAGE lpMessage, ULONG_PTR* lpulMsgRef)
 {
     if (FAILED(RefreshProfileValues())) return E_FAIL;
-    IHeaderFolder* folder = HeaderFolder();
+    IHeaderFolder* folder = Headers();
     LPSRowSet marked = nullptr;
     const bool anyMarked = folder && SUCCEEDED(folder->FirstMarkedRow(&marked)) && marked && marked->cRows > 0;
     if (marked) FreeProws(marked);

@@ -106,7 +106,7 @@ HRESULT CXPLogon::TransportNotify(ULONG* lpulFlags, LPVOID* lppvData)
         support_->SpoolerNotify(NOTIFY_SENTDEFERRED, nullptr);
     }
     if ((flags & NOTIFY_END_INBOUND_FLUSH) && state_ != HeaderState::Idle) {
-        IHeaderFolder* folder = HeaderFolder();
+        IHeaderFolder* folder = Headers();
         LPSRowSet marked = nullptr;
         const bool anyMarked = Busy() && folder && SUCCEEDED(folder->FirstMarkedRow(&marked)) && marked &&
                                marked->cRows > 0;
@@ -148,7 +148,7 @@ HRESULT CXPLogon::EndMessage(ULONG_PTR ulMsgRef, ULONG* lpulFlags)
 HRESULT CXPLogon::Poll(ULONG* lpulIncoming)
 {
     if (!lpulIncoming) return E_INVALIDARG;
-    IHeaderFolder* folder = status_ ? status_->ExistingHeaderFolder() : nullptr;
+    IHeaderFolder* folder = status_ ? status_->ExistingHeaders() : nullptr;
     *lpulIncoming = folder ? folder->RowCount() : 0;
     return S_OK;
 }
@@ -201,6 +201,6 @@ void CXPLogon::UpdateStatusRow(bool writeValidate, bool validateOk)
         Trace("CXPLogon::UpdateStatusRow -- 0x%08X\n", static_cast<unsigned>(hr));
 }
 
-IHeaderFolder* CXPLogon::HeaderFolder() const { return status_ ? status_->HeaderFolder() : nullptr; }
+IHeaderFolder* CXPLogon::Headers() const { return status_ ? status_->Headers() : nullptr; }
 
 }  // namespace quillory

@@ -112,8 +112,10 @@ public:
     // Status row update: PR_STATUS_CODE and PR_STATUS_STRING, plus
     // PR_REMOTE_VALIDATE_OK when writeValidate.
     void UpdateStatusRow(bool writeValidate, bool validateOk = false);
+    // The status object once opened, or null.
+    CMAPIStatus* StatusObject() const { return status_; }
     // The header folder behind the status object, or null.
-    IHeaderFolder* HeaderFolder() const;
+    IHeaderFolder* Headers() const;
 
 private:
     // ---- logon_flush.cpp -----------------------------------------------------------

@@ -18,6 +18,9 @@ namespace quillory {
 
 class CMAPIStatus;
 class CXPLogon;
+namespace quarnex {
+class CMAPIFolder;
+}
 
 class IHeaderFolder {
 public:
@@ -26,6 +29,9 @@ public:
     // The folder as the client sees it (QueryInterface on the status object
     // for IID_IMAPIFolder answers this, with a new reference).
     virtual IMAPIFolder* Folder() = 0;
+    // The provider's own folder object when this is one (the downloader
+    // works on it directly), else null.
+    virtual quarnex::CMAPIFolder* Concrete() = 0;
     // Rows of the contents table; 0 when it cannot be read.
     virtual ULONG RowCount() = 0;
     // The first row whose PR_MSG_STATUS has MSGSTATUS_REMOTE_DOWNLOAD, with
@@ -34,8 +40,10 @@ public:
     virtual HRESULT FirstMarkedRow(LPSRowSet* rows) = 0;
     // Every row with the same four columns.
     virtual HRESULT AllRows(LPSRowSet* rows) = 0;
-    // Deletes the rows (matched by PR_INSTANCE_KEY).
-    virtual HRESULT DeleteRows(const SRowSet& rows) = 0;
+    // Deletes the rows (matched by PR_ENTRYID). With recordInCache the
+    // articles are recorded in the known-articles cache first, confirmed when
+    // `confirmed`, so that a later header download does not offer them again.
+    virtual HRESULT DeleteRows(const SRowSet& rows, bool recordInCache, bool confirmed) = 0;
     // ORs `statusBits` into PR_MSG_STATUS of the rows.
     virtual HRESULT MarkRows(const SRowSet& rows, ULONG statusBits) = 0;
     // Marks the known-articles entry of a delivered article as confirmed.

@@ -28,7 +28,7 @@ HRESULT CMAPIStatus::QueryInterface(REFIID riid, void** ppv)
         return S_OK;
     }
     if (IsEqualIID(riid, IID_IMAPIFolder)) {
-        IHeaderFolder* folder = HeaderFolder();
+        IHeaderFolder* folder = Headers();
         if (!folder || !folder->Folder()) return E_FAIL;
         folder->Folder()->AddRef();
         *ppv = folder->Folder();
@@ -37,7 +37,13 @@ HRESULT CMAPIStatus::QueryInterface(REFIID riid, void** ppv)
     return E_NOINTERFACE;
 }
 
-IHeaderFolder* CMAPIStatus::HeaderFolder()
+quarnex::CMAPIFolder* CMAPIStatus::HeaderFolder()
+{
+    IHeaderFolder* folder = Headers();
+    return folder ? folder->Concrete() : nullptr;
+}
+
+IHeaderFolder* CMAPIStatus::Headers()
 {
     if (!folder_ && logon_) {
         if (const HRESULT hr = NewHeaderFolder(*this, *logon_, folder_); FAILED(hr)) {

@@ -9,6 +9,7 @@
 
 #include "platform/com/refcounted.h"
 #include "platform/mapi/mapispi.h"
+#include "provider/downloader/folder_owner.h"
 #include "provider/entry/module_state.h"
 #include "provider/status/header_folder_port.h"
 
@@ -22,7 +23,7 @@ constexpr ULONG kStatusResourceMethods = STATUS_VALIDATE_STATE | STATUS_FLUSH_QU
 constexpr ULONG kValidateStateFlags = REFRESH_XP_HEADER_CACHE | PROCESS_XP_HEADER_CACHE | FORCE_XP_CONNECT |
                                       FORCE_XP_DISCONNECT | ABORT_XP_HEADER_OPERATION | SHOW_XP_SESSION_UI;
 
-class CMAPIStatus final : public IMAPIStatus, public CRefCounted {
+class CMAPIStatus final : public IMAPIStatus, public CRefCounted, public quarnex::CFolderOwner {
 public:
     // The logon owns the status object. A client may keep its own reference
     // after the logon went; the logon detaches itself first, and a detached
@@ -57,9 +58,11 @@ public:
     HRESULT FlushQueues(ULONG_PTR, ULONG, LPENTRYID, ULONG) override { return MAPI_E_NO_SUPPORT; }
 
     // The header folder, created on first use; null when it cannot be made.
-    IHeaderFolder* HeaderFolder();
+    IHeaderFolder* Headers();
     // The header folder only if it exists already.
-    IHeaderFolder* ExistingHeaderFolder() const { return folder_.get(); }
+    IHeaderFolder* ExistingHeaders() const { return folder_.get(); }
+    // CFolderOwner: the folder object the downloader works on.
+    quarnex::CMAPIFolder* HeaderFolder() override;
     CXPLogon* Logon() const { return logon_; }
     void DetachLogon();
 
