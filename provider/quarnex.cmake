@@ -16,3 +16,15 @@ quillory_embed_resources(quarnex32 OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/quarnex_re
   STRINGS ${QUARNEX_STRINGS})
 
 install(TARGETS quarnex32 LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}/quillory)
+
+# The provider's tests link the core directly; they carry the same string
+# table so that texts looked up by id (status texts) are there too. Deferred:
+# the test target is defined after this file is included.
+function(quarnex_embed_test_strings)
+  if(TARGET quarnex_tests)
+    quillory_embed_resources(quarnex_tests OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/quarnex_test_resources.cpp
+      STRINGS ${QUARNEX_STRINGS})
+    target_link_options(quarnex_tests PRIVATE -Wl,--export-dynamic-symbol=QuilloryResourceTable)
+  endif()
+endfunction()
+cmake_language(DEFER CALL quarnex_embed_test_strings)
