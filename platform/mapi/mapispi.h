@@ -182,6 +182,7 @@ public:
     virtual HRESULT Preprocess(ULONG ulFlags, ULONG cbEntryID, LPENTRYID lpEntryID) = 0;
     virtual HRESULT CompleteMsg(ULONG ulFlags, ULONG cbEntryID, LPENTRYID lpEntryID) = 0;
     virtual HRESULT StoreLogoffTransports(ULONG* lpulFlags) = 0;
+    // Reads lpRecipList only: the caller keeps it and frees it afterwards.
     virtual HRESULT StatusRecips(LPMESSAGE lpMessage, LPADRLIST lpRecipList) = 0;
     virtual HRESULT WrapStoreEntryID(ULONG cbOrigEntry, LPENTRYID lpOrigEntry, ULONG* lpcbWrappedEntry,
                                      LPENTRYID* lppWrappedEntry) = 0;

@@ -11,6 +11,7 @@
 #include "platform/mapi/mapi_alloc.h"
 #include "platform/mapi/profile_tables.h"
 #include "platform/mapi/provider_admin.h"
+#include "platform/mapi/spooler/support.h"
 
 namespace quillory {
 
@@ -168,8 +169,9 @@ HRESULT CallServiceEntry(const ProfileContext& ctx, const MAPIUID& uid, ULONG_PT
 
     if (outcome) *outcome = EntryOutcome::Called;
     auto admin = ComPtr<CProviderAdmin>::Attach(NewComObject<CProviderAdmin>(ctx, uid, serviceName));
+    const ComPtr<CMAPISupport> support = CMAPISupport::ForConfiguration(ctx, uid);
     LPMAPIERROR details = nullptr;
-    hr = entry(module, nullptr, nullptr, static_cast<ULONG>(ulUIParam), ulFlags, ulContext, cValues, lpProps,
+    hr = entry(module, nullptr, support.Get(), static_cast<ULONG>(ulUIParam), ulFlags, ulContext, cValues, lpProps,
                admin.Get(), &details);
     if (FAILED(hr) && error) {
         *error = "The message service '" + serviceName + "' refused the request";
@@ -193,6 +195,30 @@ HRESULT CreateService(const ProfileContext& ctx, std::string_view name, const ch
     hr = CallServiceEntry(ctx, uid, ulUIParam, ulFlags, MSG_SERVICE_CREATE, 0, nullptr, nullptr, error);
     if (FAILED(hr)) {
         // A service its entry refused (or whose library is missing) is not kept.
+        const HRESULT undo = ctx.db->Write([&] {
+            ctx.db->RemoveService(ctx.profile, uid);
+            return S_OK;
+        });
+        if (FAILED(undo)) Trace("profiles: a refused service could not be removed: 0x%08X\n", undo);
+        return hr;
+    }
+    if (lpUID) *lpUID = uid;
+    return S_OK;
+}
+
+HRESULT CreateConfiguredService(const ProfileContext& ctx, std::string_view name, ULONG cValues, LPSPropValue lpProps,
+                                MAPIUID* lpUID, std::string* error)
+{
+    InfService service;
+    if (const HRESULT hr = LookupService(name, service, error); FAILED(hr)) return hr;
+    MAPIUID uid{};
+    HRESULT hr = ctx.db->Write([&] {
+        if (!ctx.db->FindProfile(ctx.profile)) return MAPI_E_NOT_FOUND;
+        return AddServiceRecords(ctx, service, "", &uid);
+    }, error);
+    if (FAILED(hr)) return hr;
+    hr = ConfigureService(ctx, uid, 0, 0, cValues, lpProps, error);
+    if (FAILED(hr)) {
         const HRESULT undo = ctx.db->Write([&] {
             ctx.db->RemoveService(ctx.profile, uid);
             return S_OK;

@@ -14,8 +14,8 @@
 
 class IMalloc;
 using LPMALLOC = IMalloc*;
-// The support object arrives with the spooler; service entries called by
-// profile administration receive none (nullptr).
+// Service entries called by profile administration receive a configuration
+// support object (platform/mapi/spooler/support.h).
 class IMAPISupport;
 using LPMAPISUP = IMAPISupport*;
 
@@ -50,6 +50,12 @@ HRESULT AddProviderRecords(const ProfileContext& ctx, const MAPIUID& service, st
 // with MSG_SERVICE_CREATE; when the entry fails the service goes again.
 HRESULT CreateService(const ProfileContext& ctx, std::string_view name, const char* display, ULONG_PTR ulUIParam,
                       ULONG ulFlags, MAPIUID* lpUID, std::string* error);
+// A service set up by a program rather than a person: the service named in
+// the service list, configured through its entry with the values and
+// without UI (MSG_SERVICE_CONFIGURE) instead of the entry's own creation
+// dialogs; when the entry refuses the values the service goes again.
+HRESULT CreateConfiguredService(const ProfileContext& ctx, std::string_view name, ULONG cValues, LPSPropValue lpProps,
+                                MAPIUID* lpUID, std::string* error);
 // DeleteMsgService: the entry with MSG_SERVICE_DELETE, then the records.
 HRESULT DeleteService(const ProfileContext& ctx, const MAPIUID& uid, std::string* error);
 // ConfigureMsgService: the entry with MSG_SERVICE_CONFIGURE; a service
