@@ -69,17 +69,34 @@ HRESULT CMAPISupport::NoSupport(const char* method)
 
 // ---- What the spooler reads back -----------------------------------------------------
 
+namespace {
+
+// One column of the provider's row, or nothing.
+template <class F>
+void WithRowValue(ITableData* table, const MAPIUID& provider, ULONG tag, F&& use)
+{
+    if (!table) return;
+    SPropValue key = BinaryValue(PR_INSTANCE_KEY, std::span<const BYTE>(provider.ab, sizeof provider.ab));
+    LPSRow row = nullptr;
+    if (FAILED(table->HrQueryRow(&key, &row, nullptr)) || !row) return;
+    if (const SPropValue* v = PpropFindProp(row->lpProps, row->cValues, tag)) use(*v);
+    MAPIFreeBuffer(row);  // one chain with its values
+}
+
+}  // namespace
+
 ULONG CMAPISupport::StatusCode()
 {
-    if (!statusTable_) return 0;
-    SPropValue key = BinaryValue(PR_INSTANCE_KEY, std::span<const BYTE>(row_.provider.ab, sizeof row_.provider.ab));
-    LPSRow row = nullptr;
-    if (FAILED(statusTable_->HrQueryRow(&key, &row, nullptr)) || !row) return 0;
     ULONG code = 0;
-    if (const SPropValue* v = PpropFindProp(row->lpProps, row->cValues, PR_STATUS_CODE)) code = v->Value.ul;
-    MAPIFreeBuffer(row->lpProps);
-    MAPIFreeBuffer(row);
+    WithRowValue(statusTable_.Get(), row_.provider, PR_STATUS_CODE, [&](const SPropValue& v) { code = v.Value.ul; });
     return code;
+}
+
+std::string CMAPISupport::StatusText()
+{
+    std::string text;
+    WithRowValue(statusTable_.Get(), row_.provider, PR_STATUS_STRING, [&](const SPropValue& v) { text = v.Value.lpszA; });
+    return text;
 }
 
 std::vector<ULONG> CMAPISupport::TakeSpoolerNotifications()

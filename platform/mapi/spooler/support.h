@@ -60,6 +60,8 @@ public:
     // ---- What the spooler reads back ----
     // PR_STATUS_CODE of the provider's status row (0 when it has none).
     ULONG StatusCode();
+    // PR_STATUS_STRING of the row (empty when it has none).
+    std::string StatusText();
     // The SpoolerNotify flags since the last call, oldest first.
     std::vector<ULONG> TakeSpoolerNotifications();
     ULONG YieldCount() const;

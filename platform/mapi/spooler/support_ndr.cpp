@@ -122,12 +122,13 @@ HRESULT WriteNonDeliveryReport(IMsgStore* store, IMessage* original, std::span<c
     for (const auto& r : reportRecipients) body += "\r\n      " + r.display + "\r\n            " + r.text + "\r\n";
 
     const std::string fullSubject = kSubjectPrefix + subject;
+    const std::string reportClass = kReportClass, reporter = kReporter;  // the values point into these
     std::vector<SPropValue> props = {
-        StringValue(PR_MESSAGE_CLASS, kReportClass),
+        StringValue(PR_MESSAGE_CLASS, reportClass),
         StringValue(PR_SUBJECT, fullSubject),
         StringValue(PR_ORIGINAL_SUBJECT, subject),
         StringValue(PR_BODY, body),
-        StringValue(PR_SENDER_NAME, kReporter),
+        StringValue(PR_SENDER_NAME, reporter),
         TimeValue(PR_CLIENT_SUBMIT_TIME, now),
         TimeValue(PR_MESSAGE_DELIVERY_TIME, now),
         TimeValue(PR_REPORT_TIME, now),
