@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs Debian's INN 2 news server (as root), starts it on port 119 and
-# creates the newsgroups named on the command line. Safe to run again.
+# Installs Debian's INN 2 news server (as root), starts it on port 119, adds
+# the test listeners of inn-test-setup.sh and creates the newsgroups named on
+# the command line. Safe to run again.
 # Usage: scripts/inn-setup.sh [group...]
 set -euo pipefail
 SUDO=""; [ "$(id -u)" -ne 0 ] && SUDO=sudo
@@ -30,4 +31,6 @@ for group in "$@"; do
     sleep 0.5
   done
 done
+# The logon and TLS reader ports the news component's tests use.
+bash "$(dirname "$0")/inn-test-setup.sh"
 echo "inn-setup: news server ready on 127.0.0.1:119"

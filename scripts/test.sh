@@ -9,6 +9,10 @@ bash scripts/install-deps.sh
 BUILD=${QUILLORY_BUILD_DIR:-build}
 cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQUILLORY_SANITIZE=ON
 cmake --build "$BUILD"
+# The local news server for the integration tests; with QUILLORY_INN=1 they
+# fail instead of skipping when it is missing.
+bash scripts/inn-setup.sh
+export QUILLORY_INN=1
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 ctest --test-dir "$BUILD" --output-on-failure -j2 --timeout 300
