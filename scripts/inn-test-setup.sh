@@ -23,11 +23,22 @@ $SUDO mkdir -p "$DIR"
 
 # nnrpd refuses readers ("400 load at ...") when the load average passes
 # nnrpdloadlimit; a test server on a busy build machine must not.
-if grep -q '^nnrpdloadlimit:' /etc/news/inn.conf; then
-  $SUDO sed -i 's/^nnrpdloadlimit:.*/nnrpdloadlimit:         0/' /etc/news/inn.conf
-else
-  echo 'nnrpdloadlimit: 0' | $SUDO tee -a /etc/news/inn.conf >/dev/null
+# Likewise innwatch pauses innd itself (no posting, no new articles) under
+# load: switch it off and resume a server it paused.
+set_conf() {
+  if grep -q "^$1:" /etc/news/inn.conf; then
+    $SUDO sed -i "s/^$1:.*/$1: $2/" /etc/news/inn.conf
+  else
+    echo "$1: $2" | $SUDO tee -a /etc/news/inn.conf >/dev/null
+  fi
+}
+set_conf nnrpdloadlimit 0
+set_conf doinnwatch false
+if [ -s /run/news/innwatch.pid ]; then
+  $SUDO kill "$(cat /run/news/innwatch.pid)" 2>/dev/null || true
+  $SUDO rm -f /run/news/innwatch.pid /run/news/LOCK.innwatch
 fi
+$SUDO /usr/lib/news/bin/ctlinnd -s go '' >/dev/null 2>&1 || true
 
 # Reader logon: a password file checked by ckpasswd.
 if [ ! -s "$DIR/passwd" ]; then
