@@ -51,12 +51,18 @@ HRESULT ReadRecipients(IMessage* message, RowSetPtr& rows)
     ComPtr<IMAPITable> table;
     HRESULT hr = message->GetRecipientTable(0, &table);
     if (FAILED(hr)) return hr;
-    SPropValue notResponsible{};
-    notResponsible.ulPropTag = PR_RESPONSIBILITY;
-    notResponsible.Value.b = FALSE;
+    // Recipients no transport has taken yet. A recipient without
+    // PR_RESPONSIBILITY counts as not taken: not every submitting client
+    // clears it before handing the message over.
+    SPropValue responsible{};
+    responsible.ulPropTag = PR_RESPONSIBILITY;
+    responsible.Value.b = TRUE;
+    SRestriction taken{};
+    taken.rt = RES_PROPERTY;
+    taken.res.resProperty = SPropertyRestriction{RELOP_EQ, PR_RESPONSIBILITY, &responsible};
     SRestriction r{};
-    r.rt = RES_PROPERTY;
-    r.res.resProperty = SPropertyRestriction{RELOP_EQ, PR_RESPONSIBILITY, &notResponsible};
+    r.rt = RES_NOT;
+    r.res.resNot = SNotRestriction{0, &taken};
     if (FAILED(hr = table->Restrict(&r, 0))) return hr;
     auto columns = MakeTagArray({PR_ROWID, PR_DISPLAY_NAME, PR_EMAIL_ADDRESS, PR_ADDRTYPE, PR_RECIPIENT_TYPE,
                                  PR_RESPONSIBILITY, PR_DELIVER_TIME, PR_REPORT_TIME, PR_REPORT_TEXT});
