@@ -92,11 +92,22 @@ HRESULT SetNewsProperties(IMessage* message, const ArticleOrigin& origin, const 
     if (SUCCEEDED(HrGetOneProp(message, PR_MESSAGE_FLAGS, &current)) && current->ulPropTag == PR_MESSAGE_FLAGS)
         flags = current->Value.ul & ~(MSGFLAG_READ | MSGFLAG_UNSENT);
 
-    // The same text the known-articles cache looks messages up by.
-    std::string hex;
+    // The same text the known-articles cache looks messages up by. Without
+    // the row's entry ID it is made again from the origin and the article's
+    // Message-ID, which is what the row was made of.
+    std::vector<BYTE> rebuilt;
+    SBinary eid{};
     if (rowEntryId && rowEntryId->cb > 0 && rowEntryId->lpb) {
-        hex.resize(2 * static_cast<std::size_t>(rowEntryId->cb) + 1);
-        HexFromBin(rowEntryId->lpb, static_cast<int>(rowEntryId->cb), hex.data());
+        eid = *rowEntryId;
+    } else if (SUCCEEDED(HrGetOneProp(message, PR_INTERNET_MESSAGE_ID, &current)) &&
+               current->ulPropTag == PR_INTERNET_MESSAGE_ID && current->Value.lpszA[0] == '<') {
+        rebuilt = MakeHeaderEntryId(origin.articleNumber, current->Value.lpszA, origin.newsgroup);
+        eid = SBinary{static_cast<ULONG>(rebuilt.size()), rebuilt.data()};
+    }
+    std::string hex;
+    if (eid.cb > 0) {
+        hex.resize(2 * static_cast<std::size_t>(eid.cb) + 1);
+        HexFromBin(eid.lpb, static_cast<int>(eid.cb), hex.data());
         hex.pop_back();
     }
 

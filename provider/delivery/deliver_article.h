@@ -75,8 +75,9 @@ struct DeliveryTarget {
 };
 
 // Files one article. `rowEntryId` is the header row's PR_ENTRYID (its hex
-// text is stamped as 0x65A0001E) and `rowInstanceKey` its PR_INSTANCE_KEY;
-// either may be null. Returns S_OK when the message was saved; E_FAIL
+// text is stamped as 0x65A0001E; when null, the entry ID is made again from
+// the origin and the article's Message-ID) and `rowInstanceKey` its
+// PR_INSTANCE_KEY; either may be null. Returns S_OK when the message was saved; E_FAIL
 // without an origin article number or an account name; otherwise the failing
 // step's result (opening or creating folders, loading the MIME message,
 // converting, SaveChanges). `delivered`, when given, receives the origin.
