@@ -15,6 +15,7 @@
 #include "host/commands.h"
 #include "host/store_format.h"
 #include "host/store_tags.h"
+#include "host/store_threads.h"
 #include "platform/com/com_ptr.h"
 #include "platform/mapi/mapi_alloc.h"
 #include "platform/mapi/mapitags.h"
@@ -29,6 +30,7 @@ constexpr const char* kUsage = R"(usage:
   quillory store folders  [--all] [OPTIONS]
   quillory store messages FOLDER [--columns TAG,TAG,...] [--limit N] [--where TAG=VALUE]... [OPTIONS]
   quillory store show     ENTRYID [--profile NAME]
+  quillory store threads  [FOLDER] [OPTIONS]
 
   folders   the folder tree below "Top of Information Store" (--all: below the
             store's root): name, messages, whether it has sub-folders, entry ID
@@ -37,6 +39,9 @@ constexpr const char* kUsage = R"(usage:
             a name is written \/), one tab-separated row each
   show      one message (or folder) with every property, then its recipients
             and attachments; ENTRYID in hex as the other commands print it
+  threads   the messages of FOLDER (without one: of every folder that has
+            messages) as threads, each answer indented under the message it
+            answers, with subject, sender and date
 
   TAG       a name such as PR_SUBJECT, or a tag in hex such as 0x0037001E;
             the default columns are PR_SUBJECT, PR_SENDER_NAME,
@@ -95,7 +100,7 @@ struct Options {
 std::optional<std::string> ParseOptions(Args args, Options* o)
 {
     o->verb = std::string(args[0]);
-    const bool listing = o->verb == "folders", messages = o->verb == "messages";
+    const bool listing = o->verb == "folders", messages = o->verb == "messages", threads = o->verb == "threads";
     for (std::size_t i = 1; i < args.size(); ++i) {
         const std::string_view a = args[i];
         if (a.size() < 2 || a.substr(0, 2) != "--") {
@@ -134,6 +139,10 @@ std::optional<std::string> ParseOptions(Args args, Options* o)
         } else {
             *single = std::move(value);
         }
+    }
+    if (threads) {
+        if (o->operands.size() > 1) return std::string("'store threads' takes at most one FOLDER");
+        return std::nullopt;
     }
     const std::size_t wanted = listing ? 0 : 1;
     if (o->operands.size() != wanted)
@@ -487,6 +496,20 @@ HRESULT FindSubfolder(IMsgStore* store, IMAPIFolder* parent, const std::string& 
     return OpenFolder(store, exact ? *exact : *folded, out);
 }
 
+// The folder at a path below "Top of Information Store".
+int OpenFolderPath(IMsgStore* store, const std::string& path, ComPtr<IMAPIFolder>& folder)
+{
+    if (int rc = OpenTop(store, false, folder)) return rc;
+    for (const auto& name : SplitFolderPath(path)) {
+        ComPtr<IMAPIFolder> sub;
+        const HRESULT hr = FindSubfolder(store, folder.Get(), name, sub);
+        if (hr == MAPI_E_NOT_FOUND) return Error("folder not found: " + path);
+        if (FAILED(hr)) return MapiError(folder.Get(), hr, "cannot open folder '" + name + "'");
+        folder = std::move(sub);
+    }
+    return 0;
+}
+
 int Messages(const Options& o, IMsgStore* store)
 {
     std::vector<ULONG> columns = {PR_SUBJECT, PR_SENDER_NAME, PR_MESSAGE_DELIVERY_TIME, PR_MESSAGE_FLAGS};
@@ -508,14 +531,7 @@ int Messages(const Options& o, IMsgStore* store)
         if (auto err = ParseCondition(w, &conditions.emplace_back())) return Error(*err);
 
     ComPtr<IMAPIFolder> folder;
-    if (int rc = OpenTop(store, false, folder)) return rc;
-    for (const auto& name : SplitFolderPath(o.operands[0])) {
-        ComPtr<IMAPIFolder> sub;
-        const HRESULT hr = FindSubfolder(store, folder.Get(), name, sub);
-        if (hr == MAPI_E_NOT_FOUND) return Error("folder not found: " + o.operands[0]);
-        if (FAILED(hr)) return MapiError(folder.Get(), hr, "cannot open folder '" + name + "'");
-        folder = std::move(sub);
-    }
+    if (int rc = OpenFolderPath(store, o.operands[0], folder)) return rc;
 
     ComPtr<IMAPITable> table;
     HRESULT hr = folder->GetContentsTable(0, &table);
@@ -541,6 +557,67 @@ int Messages(const Options& o, IMsgStore* store)
         std::printf("%s\n", line.c_str());
     });
     if (FAILED(hr)) return MapiError(table.Get(), hr, "cannot read the folder's messages");
+    return 0;
+}
+
+// ---- store threads -----------------------------------------------------------------
+
+int PrintThreads(IMAPIFolder* folder, const std::string& path)
+{
+    std::vector<ThreadEntry> entries;
+    if (const HRESULT hr = ReadThreadEntries(folder, entries); FAILED(hr))
+        return MapiError(folder, hr, "cannot read the messages of " + path);
+    std::printf("== %s (%zu message%s)\n", path.c_str(), entries.size(), entries.size() == 1 ? "" : "s");
+    for (const auto& line : ArrangeThreads(entries))
+        std::printf("%s\n", EscapeText(FormatThreadLine(*line.entry, line.depth)).c_str());
+    return 0;
+}
+
+// Every folder below "Top of Information Store" that holds messages, by path.
+int Threads(const Options& o, IMsgStore* store)
+{
+    if (!o.operands.empty()) {
+        ComPtr<IMAPIFolder> folder;
+        if (int rc = OpenFolderPath(store, o.operands[0], folder)) return rc;
+        return PrintThreads(folder.Get(), o.operands[0]);
+    }
+    ComPtr<IMAPIFolder> top;
+    if (int rc = OpenTop(store, false, top)) return rc;
+    const std::vector<ULONG> columns = {PR_DISPLAY_NAME, PR_CONTENT_COUNT, PR_ENTRYID, PR_DEPTH};
+    struct Found {
+        std::string path;
+        std::vector<BYTE> entryId;
+    };
+    std::vector<Found> found;
+    std::vector<std::string> names;  // the path of the row being read, by depth
+    ComPtr<IMAPITable> table;
+    HRESULT hr = top->GetHierarchyTable(CONVENIENT_DEPTH, &table);
+    if (SUCCEEDED(hr)) hr = SetColumns(table.Get(), columns);
+    if (SUCCEEDED(hr))
+        hr = ForEachRow(table.Get(), kNoLimit, [&](const SRow& row) {
+            if (row.cValues < columns.size()) return;
+            const ULONG depth = PROP_TYPE(row.lpProps[3].ulPropTag) == PT_LONG ? row.lpProps[3].Value.ul : 1;
+            names.resize(std::max<ULONG>(depth, 1) - 1);
+            // Written as a path operand is: escaped, and a '/' in a name as "\/".
+            std::string escaped;
+            for (char c : EscapeText(Text(row.lpProps[0])))
+                escaped += c == '/' ? std::string("\\/") : std::string(1, c);
+            names.push_back(escaped);
+            const bool hasMessages = PROP_TYPE(row.lpProps[1].ulPropTag) == PT_LONG && row.lpProps[1].Value.l > 0;
+            if (!hasMessages || PROP_TYPE(row.lpProps[2].ulPropTag) != PT_BINARY) return;
+            std::string path;
+            for (const auto& n : names) path += (path.empty() ? "" : "/") + n;
+            const SBinary& b = row.lpProps[2].Value.bin;
+            found.push_back({path, std::vector<BYTE>(b.lpb, b.lpb + b.cb)});
+        });
+    if (FAILED(hr)) return MapiError(top.Get(), hr, "cannot read the folder tree");
+    if (found.empty()) std::printf("No folder holds messages.\n");
+    for (const auto& f : found) {
+        ComPtr<IMAPIFolder> folder;
+        if (hr = OpenFolder(store, f.entryId, folder); FAILED(hr))
+            return MapiError(store, hr, "cannot open folder " + f.path);
+        if (int rc = PrintThreads(folder.Get(), f.path)) return rc;
+    }
     return 0;
 }
 
@@ -637,7 +714,8 @@ int RunStoreCommand(Args args)
             std::fputs(kUsage, stdout);
             return 0;
         }
-    if (args.empty() || (args[0] != "folders" && args[0] != "messages" && args[0] != "show")) {
+    if (args.empty() ||
+        (args[0] != "folders" && args[0] != "messages" && args[0] != "show" && args[0] != "threads")) {
         std::fputs(kUsage, stderr);
         return 1;
     }
@@ -653,6 +731,7 @@ int RunStoreCommand(Args args)
     if (o.verb == "show") return Show(o, session);
     ComPtr<IMsgStore> store;
     if (int rc = OpenStore(o, session, store)) return rc;
+    if (o.verb == "threads") return Threads(o, store.Get());
     return o.verb == "folders" ? Folders(o, store.Get()) : Messages(o, store.Get());
 }
 
