@@ -284,14 +284,27 @@ HRESULT CNNTPDownloader::OnLogonPrompt(INETSERVER* pInetServer, IInternetTranspo
 
 HRESULT CNNTPDownloader::OnStatus(IXPSTATUS ixpstatus, IInternetTransport*)
 {
-    if (ixpstatus == IXP_DISCONNECTED) connected_ = false;
+    if (ixpstatus == IXP_DISCONNECTED) {
+        connected_ = false;
+        NoteLostJob();
+    }
     return S_OK;
+}
+
+// The owner stops waiting as soon as the connection is gone; a job that had
+// not finished by then must not read as a success.
+void CNNTPDownloader::NoteLostJob()
+{
+    if (!done_ && mode_ != Mode::None && errorCode_ == S_OK) errorCode_ = IXP_E_CONNECTION_DROPPED;
 }
 
 HRESULT CNNTPDownloader::OnError(IXPSTATUS ixpstatus, LPIXPRESULT pResult, IInternetTransport*)
 {
     RecordError(pResult, kErrorFromRecord);
-    if (ixpstatus == IXP_DISCONNECTED) connected_ = false;
+    if (ixpstatus == IXP_DISCONNECTED) {
+        connected_ = false;
+        NoteLostJob();
+    }
     return S_OK;
 }
 
@@ -313,8 +326,7 @@ void CNNTPDownloader::OnDisconnected(const NNTPRESPONSE& response)
     connected_ = false;
     if (done_ || !response.fDone) return;
     RecordError(&response.rIxpResult, kErrorFromRecord);
-    // A job cut off by a clean close has still not finished: that is an error.
-    if (errorCode_ == S_OK && mode_ != Mode::None) errorCode_ = IXP_E_CONNECTION_DROPPED;
+    NoteLostJob();  // a clean close still leaves the job unfinished
 }
 
 void CNNTPDownloader::OnConnect(const NNTPRESPONSE& response)

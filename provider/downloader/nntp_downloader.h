@@ -131,6 +131,9 @@ private:
     CMAPIFolder* HeaderFolder() const;
     // Records a failed call's result as the job's error.
     void RecordFailure(HRESULT hr);
+    // An unfinished job whose connection went: IXP_E_CONNECTION_DROPPED
+    // unless an error is recorded already.
+    void NoteLostJob();
 
     // Responses.
     void OnDisconnected(const NNTPRESPONSE& response);
