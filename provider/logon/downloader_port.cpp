@@ -49,6 +49,11 @@ public:
         }
         return session_.DownloadArticles(Owner(), Account(), std::move(copy), cacheOnly);
     }
+    HRESULT PostArticle(std::string_view articleText) override
+    {
+        return session_.PostArticle(Owner(), Account(), articleText);
+    }
+    void WaitWhileActive() override { session_.WaitWhileActive(); }
     bool IsFinished() override { return session_.IsFinished(); }
     void RequestCancel() override { session_.RequestCancel(); }
     HRESULT GetError(std::string& text) override

@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "platform/com/com_ptr.h"
 #include "platform/com/stream.h"
@@ -34,6 +35,10 @@ public:
     virtual HRESULT CheckNewGroups(const FILETIME& sinceUtc) = 0;
     virtual HRESULT RefreshHeaders(ULONG headerLimit) = 0;  // 0: no limit
     virtual HRESULT DownloadArticles(const SRowSet& rows, bool cacheOnly) = 0;
+    virtual HRESULT PostArticle(std::string_view articleText) = 0;
+    // While a job runs on a live connection: returns when the component is
+    // idle, pumping messages meanwhile.
+    virtual void WaitWhileActive() = 0;
 
     // Not connected, or done, or failed.
     virtual bool IsFinished() = 0;

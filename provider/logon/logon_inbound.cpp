@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/base/trace.h"
+#include "provider/delivery/deliver_article.h"
 #include "provider/logon/inbound_delivery.h"
 #include "provider/logon/xp_logon.h"
 #include "provider/status/mapi_status.h"
@@ -47,18 +48,22 @@ void SetArticleDeliverer(ArticleDeliverer deliverer)
     g_deliverer = std::move(deliverer);
 }
 
-HRESULT DeliverArticle(CXPLogon& logon, IStream* article)
+HRESULT DeliverToBaseFolder(CXPLogon& logon, IStream* article, const SBinary& rowEntryId,
+                            const SBinary& rowInstanceKey)
 {
     ArticleDeliverer deliverer;
     {
         std::lock_guard lock(g_delivererMutex);
         deliverer = g_deliverer;
     }
-    if (!deliverer) {
-        Trace("DeliverArticle -- no delivery installed\n");
-        return MAPI_E_NO_SUPPORT;
-    }
-    return deliverer(logon, article);
+    if (deliverer) return deliverer(logon, article, rowEntryId, rowInstanceKey);
+    quarnex::DeliveryTarget target;
+    target.baseStore = logon.BaseStore();
+    target.baseFolderEntryId = logon.BaseFolderEntryId();
+    target.flatFolders = logon.FlatFolders();
+    target.accountProps = logon.AccountProps();
+    // The logon confirms the known-articles entry itself once delivery succeeded.
+    return quarnex::DeliverArticle(article, &rowEntryId, &rowInstanceKey, target);
 }
 
 void CXPLogon::DropFirstMarkedRow()
@@ -79,7 +84,8 @@ void CXPLogon::FinishInbound()
     UpdateStatusRow(true, true);
 }
 
-HRESULT CXPLogon::DownloadOneArticle(ComPtr<IStream>& article, std::vector<BYTE>& entryId)
+HRESULT CXPLogon::DownloadOneArticle(ComPtr<IStream>& article, std::vector<BYTE>& entryId,
+                                     std::vector<BYTE>& instanceKey)
 {
     IHeaderFolder* folder = Headers();
     LPSRowSet marked = nullptr;
@@ -92,10 +98,11 @@ HRESULT CXPLogon::DownloadOneArticle(ComPtr<IStream>& article, std::vector<BYTE>
     const SRow& row = marked->aRow[0];
     const SPropValue* id = FindColumn(row, PR_ENTRYID);
     const SPropValue* status = FindColumn(row, PR_MSG_STATUS);
-    if (!id || !FindColumn(row, PR_DISPLAY_TO) || !status || !FindColumn(row, PR_INSTANCE_KEY) ||
-        !(status->Value.ul & MSGSTATUS_REMOTE_DOWNLOAD))
+    const SPropValue* key = FindColumn(row, PR_INSTANCE_KEY);
+    if (!id || !FindColumn(row, PR_DISPLAY_TO) || !status || !key || !(status->Value.ul & MSGSTATUS_REMOTE_DOWNLOAD))
         return E_FAIL;
     entryId.assign(id->Value.bin.lpb, id->Value.bin.lpb + id->Value.bin.cb);
+    instanceKey.assign(key->Value.bin.lpb, key->Value.bin.lpb + key->Value.bin.cb);
 
     HRESULT hr = downloader_->DownloadArticles(*marked, false);
     if (FAILED(hr)) {
@@ -125,11 +132,13 @@ HRESULT CXPLogon::StartMessage(ULONG ulFlags, LPMESSAGE lpMessage, ULONG_PTR* lp
             DropFirstMarkedRow();
         } else {
             ComPtr<IStream> article;
-            std::vector<BYTE> entryId;
-            DownloadOneArticle(article, entryId);
+            std::vector<BYTE> entryId, instanceKey;
+            DownloadOneArticle(article, entryId, instanceKey);
             if (article) {
                 if (lpulMsgRef) *lpulMsgRef = 1;
-                const HRESULT hr = DeliverArticle(*this, article.Get());
+                const SBinary id{static_cast<ULONG>(entryId.size()), entryId.data()};
+                const SBinary key{static_cast<ULONG>(instanceKey.size()), instanceKey.data()};
+                const HRESULT hr = DeliverToBaseFolder(*this, article.Get(), id, key);
                 if (SUCCEEDED(hr)) {
                     ULONG number = 0;
                     std::string group;

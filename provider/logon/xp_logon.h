@@ -16,6 +16,7 @@
 #include "platform/mapi/mapispi.h"
 #include "provider/entry/module_state.h"
 #include "provider/logon/downloader_port.h"
+#include "provider/posting/submit_post.h"
 
 namespace quillory {
 
@@ -108,10 +109,16 @@ public:
     DWORD PostUnsubscribed() const { return postUnsubscribed_; }
     DWORD HeaderLimit() const { return headerLimit_; }
     IArticleDownloader* Downloader() const { return downloader_.get(); }
+    bool DownloadRequested() const { return downloadRequested_; }
+    ULONG DeliveredCount() const { return deliveredCount_; }
+    ULONG TotalRows() const { return totalRows_; }
 
     // Status row update: PR_STATUS_CODE and PR_STATUS_STRING, plus
     // PR_REMOTE_VALIDATE_OK when writeValidate.
     void UpdateStatusRow(bool writeValidate, bool validateOk = false);
+    // Ensures the downloader, posts the article and waits for the outcome.
+    quarnex::PostOutcome PostArticle(std::string_view articleText);
+
     // The status object once opened, or null.
     CMAPIStatus* StatusObject() const { return status_; }
     // The header folder behind the status object, or null.
@@ -126,7 +133,8 @@ private:
     void RunHeaderDownload();
     void StartCacheFill();
     // ---- logon_inbound.cpp ---------------------------------------------------------
-    HRESULT DownloadOneArticle(ComPtr<IStream>& article, std::vector<BYTE>& entryId);
+    HRESULT DownloadOneArticle(ComPtr<IStream>& article, std::vector<BYTE>& entryId,
+                               std::vector<BYTE>& instanceKey);
     void DropFirstMarkedRow();
     void FinishInbound();
     // ---- logon_settings.cpp --------------------------------------------------------

@@ -256,7 +256,7 @@ TEST_F(LogonTest, FailedArticleDropsItsRowAndFinishesThePass)
     ASSERT_EQ(logon_->StatusCode() & kInboundBusyBits, kInboundBusyBits);
 
     script_.articleReady = true;
-    SetArticleDeliverer([](CXPLogon&, IStream*) { return MAPI_E_DISK_ERROR; });
+    SetArticleDeliverer([](CXPLogon&, IStream*, const SBinary&, const SBinary&) { return MAPI_E_DISK_ERROR; });
     ULONG_PTR ref = 0;
     home_.Support().rows.clear();
     ASSERT_EQ(logon_->StartMessage(0, nullptr, &ref), S_OK);
@@ -279,8 +279,10 @@ TEST_F(LogonTest, DeliveredArticleIsConfirmedByNumberAndGroup)
     ASSERT_EQ(logon_->FlushQueues(0, 0, nullptr, FLUSH_DOWNLOAD), S_OK);
     script_.articleReady = true;
     int delivered = 0;
-    SetArticleDeliverer([&](CXPLogon&, IStream* article) {
+    SetArticleDeliverer([&](CXPLogon&, IStream* article, const SBinary& id, const SBinary& key) {
         EXPECT_NE(article, nullptr);
+        EXPECT_EQ(id.cb, 20u);  // number, "<m>", "comp.lang.c"
+        EXPECT_EQ(key.cb, sizeof(ULONG));
         ++delivered;
         return S_OK;
     });

@@ -136,8 +136,7 @@ public:
     HRESULT OpenAddressBook(LPCIID, ULONG, LPADRBOOK* out) override { return CreateAddressBook(out); }
     HRESULT StatusRecips(LPMESSAGE, LPADRLIST list) override
     {
-        ++statusRecips;
-        FreePadrlist(list);
+        ++statusRecips;  // the caller keeps the list
         return S_OK;
     }
 
@@ -318,6 +317,7 @@ struct DownloaderScript {
     ULONG lastRowCount = 0;
     bool lastCacheOnly = false;
     int cancels = 0;
+    std::string lastPost;
 };
 
 class CScriptedDownloader final : public IArticleDownloader {
@@ -341,6 +341,12 @@ public:
         s_.lastCacheOnly = cacheOnly;
         return Start(cacheOnly ? "Prefetch" : "DownloadArticles");
     }
+    HRESULT PostArticle(std::string_view text) override
+    {
+        s_.lastPost.assign(text);
+        return Start("PostArticle");
+    }
+    void WaitWhileActive() override {}
     bool IsFinished() override
     {
         if (s_.finishOnCancel) return cancelled_;
