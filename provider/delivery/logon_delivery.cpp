@@ -8,14 +8,15 @@
 
 namespace quillory::quarnex {
 
-HRESULT DeliverLogonArticle(CXPLogon& logon, IStream* article)
+HRESULT DeliverLogonArticle(CXPLogon& logon, IStream* article, const SBinary& rowEntryId,
+                            const SBinary& rowInstanceKey)
 {
     DeliveryTarget target;
     target.baseStore = logon.BaseStore();
     target.baseFolderEntryId = logon.BaseFolderEntryId();
     target.flatFolders = logon.FlatFolders();
     target.accountProps = logon.AccountProps();
-    return DeliverArticle(article, nullptr, nullptr, target);
+    return DeliverArticle(article, &rowEntryId, &rowInstanceKey, target);
 }
 
 void InstallArticleDelivery()

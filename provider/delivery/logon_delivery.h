@@ -4,6 +4,7 @@
 #pragma once
 
 #include "platform/com/stream.h"
+#include "platform/mapi/mapidefs.h"
 
 namespace quillory {
 class CXPLogon;
@@ -11,7 +12,10 @@ class CXPLogon;
 
 namespace quillory::quarnex {
 
-HRESULT DeliverLogonArticle(CXPLogon& logon, IStream* article);
+// rowEntryId and rowInstanceKey are the header row's PR_ENTRYID and
+// PR_INSTANCE_KEY.
+HRESULT DeliverLogonArticle(CXPLogon& logon, IStream* article, const SBinary& rowEntryId,
+                            const SBinary& rowInstanceKey);
 
 // Makes DeliverLogonArticle the logon's delivery (once per process).
 void InstallArticleDelivery();

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "platform/base/trace.h"
-#include "provider/delivery/deliver_article.h"
+#include "provider/delivery/logon_delivery.h"
 #include "provider/logon/inbound_delivery.h"
 #include "provider/logon/xp_logon.h"
 #include "provider/status/mapi_status.h"
@@ -57,13 +57,7 @@ HRESULT DeliverToBaseFolder(CXPLogon& logon, IStream* article, const SBinary& ro
         deliverer = g_deliverer;
     }
     if (deliverer) return deliverer(logon, article, rowEntryId, rowInstanceKey);
-    quarnex::DeliveryTarget target;
-    target.baseStore = logon.BaseStore();
-    target.baseFolderEntryId = logon.BaseFolderEntryId();
-    target.flatFolders = logon.FlatFolders();
-    target.accountProps = logon.AccountProps();
-    // The logon confirms the known-articles entry itself once delivery succeeded.
-    return quarnex::DeliverArticle(article, &rowEntryId, &rowInstanceKey, target);
+    return quarnex::DeliverLogonArticle(logon, article, rowEntryId, rowInstanceKey);
 }
 
 void CXPLogon::DropFirstMarkedRow()
