@@ -22,5 +22,8 @@ int RunStoreCommand(Args args);
 int RunGroupsCommand(Args args);
 int RunSubscribeCommand(Args args);
 int RunUnsubscribeCommand(Args args);
+// `quillory post --profile P --account A --group G[,G...] --subject S ...`:
+// queues a post as the add-in does and runs the send.
+int RunPostCommand(Args args);
 
 }  // namespace quillory::host

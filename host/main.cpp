@@ -21,6 +21,7 @@ constexpr Command kCommands[] = {
     {"groups", quillory::host::RunGroupsCommand, "list or download a newsgroup account's newsgroups"},
     {"subscribe", quillory::host::RunSubscribeCommand, "subscribe a newsgroup account to newsgroups"},
     {"unsubscribe", quillory::host::RunUnsubscribeCommand, "unsubscribe a newsgroup account from newsgroups"},
+    {"post", quillory::host::RunPostCommand, "post to newsgroups from a newsgroup account"},
 };
 
 int Usage(FILE* out)
