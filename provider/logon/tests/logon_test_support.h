@@ -22,7 +22,11 @@
 #include "platform/mapi/profile_admin.h"
 #include "platform/mapi/proputil.h"
 #include "platform/mapi/session.h"
+#include "common/regstore.h"
+#include "common/result_mapping.h"
+#include "provider/entry/xp_provider.h"
 #include "provider/logon/downloader_port.h"
+#include "provider/logon/inbound_delivery.h"
 #include "provider/logon/xp_logon.h"
 #include "provider/status/header_folder_port.h"
 #include "provider/status/mapi_status.h"
@@ -498,6 +502,76 @@ private:
     MAPIUID provider_{};
     ComPtr<IMAPISession> session_;
     ComPtr<CTestSupport> support_;
+};
+
+// A logon of the home's service with a scripted downloader and an
+// in-memory header folder.
+class LogonFixture : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        SetHeaderFolderFactory([this](CMAPIStatus&, CXPLogon&, std::unique_ptr<IHeaderFolder>& out) {
+            auto folder = std::make_unique<CFakeHeaderFolder>(rows_);
+            folder_ = folder.get();
+            out = std::move(folder);
+            return S_OK;
+        });
+        SetDownloaderFactory([this](CXPLogon&) { return std::make_unique<CScriptedDownloader>(script_); });
+        home_.SetAccount({{acct::kUserName, "Ann Reader"},
+                          {acct::kEmailAddress, "ann@example.org"},
+                          {acct::kAccountName, "Example News"},
+                          {acct::kServer, "news.example.org"}});
+    }
+    void TearDown() override
+    {
+        logon_.Reset();
+        SetHeaderFolderFactory(nullptr);
+        SetDownloaderFactory(nullptr);
+        SetArticleDeliverer(nullptr);
+        ResetReportedResultMapping();
+    }
+
+    HRESULT Logon(ULONG flags = 0)
+    {
+        ComPtr<IXPProvider> provider;
+        ULONG version = 0;
+        EXPECT_EQ(ProviderInit(nullptr, nullptr, MAPIAllocateBuffer, MAPIAllocateMore, MAPIFreeBuffer, 0,
+                               CURRENT_SPI_VERSION, &version, &provider),
+                  S_OK);
+        IXPLogon* raw = nullptr;
+        logonFlags_ = flags;
+        const HRESULT hr = provider->TransportLogon(&home_.Support(), 0, S("P"), &logonFlags_, nullptr, &raw);
+        logon_ = ComPtr<CXPLogon>::Attach(static_cast<CXPLogon*>(raw));
+        return hr;
+    }
+    ComPtr<IMAPIStatus> Status()
+    {
+        ComPtr<IMAPIStatus> status;
+        EXPECT_EQ(logon_->OpenStatusEntry(nullptr, 0, nullptr, &status), S_OK);
+        return status;
+    }
+    void UseRegistryBaseFolder()
+    {
+        const auto [store, folder] = home_.DefaultStoreAndFolder();
+        ASSERT_EQ(WriteBaseFolder("P", "Top", folder, store), ERROR_SUCCESS);
+    }
+    void AddRow(ULONG key, ULONG status, ULONG article = 7, const char* group = "alt.test")
+    {
+        FakeRow row;
+        row.key = key;
+        row.status = status;
+        row.group = group;
+        row.entryId = {static_cast<BYTE>(article), 0, 0, 0, '<', 'm', '>', 0};
+        row.entryId.insert(row.entryId.end(), group, group + std::strlen(group) + 1);
+        rows_.push_back(row);
+    }
+
+    TransportHome home_;
+    DownloaderScript script_;
+    std::vector<FakeRow> rows_;
+    CFakeHeaderFolder* folder_ = nullptr;
+    ComPtr<CXPLogon> logon_;
+    ULONG logonFlags_ = 0;
 };
 
 }  // namespace quillory::testing
