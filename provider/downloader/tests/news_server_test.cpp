@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <thread>
 
 namespace quillory::quarnex::testing {
@@ -31,16 +32,12 @@ bool Listening(int port)
     return ok;
 }
 
-// Starts the local server once per run when it is not up.
-bool NewsServerUp()
+// scripts/test.sh starts the server and sets QUILLORY_INN=1: then a missing
+// server fails the tests instead of skipping them.
+bool NewsServerRequired()
 {
-    static const bool up = [] {
-        if (Listening(119)) return true;
-        const std::string script = (quillory::testing::BuildBinDir() / "../../scripts/inn-setup.sh").string();
-        if (std::system(("bash " + script + " >/dev/null 2>&1").c_str()) != 0) return false;
-        return Listening(119);
-    }();
-    return up;
+    const char* v = std::getenv("QUILLORY_INN");
+    return v && std::string(v) == "1";
 }
 
 std::string NewGroupName(const char* what)
@@ -63,7 +60,10 @@ class NewsServerTest : public DownloaderTest {
 protected:
     void SetUp() override
     {
-        if (!NewsServerUp()) GTEST_SKIP() << "no news server on 127.0.0.1:119 (scripts/inn-setup.sh)";
+        if (!Listening(119)) {
+            if (NewsServerRequired()) FAIL() << "no news server on 127.0.0.1:119 (QUILLORY_INN=1)";
+            GTEST_SKIP() << "no news server on 127.0.0.1:119; run scripts/inn-setup.sh";
+        }
         DownloaderTest::SetUp();
         account.SetString(acct::kServer, "127.0.0.1");
         account.SetLong(acct::kPort, 119);
