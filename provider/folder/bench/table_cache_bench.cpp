@@ -11,6 +11,10 @@
 #include <string>
 
 #include "platform/base/module.h"
+#include "platform/mapi/mapi_alloc.h"
+#include "platform/mapi/mapiutil.h"
+#include "platform/mapi/msgstore.h"
+#include "provider/folder/header_entryid.h"
 #include "provider/folder/header_row.h"
 #include "provider/folder/mapi_folder.h"
 #include "provider/folder/table_cache.h"
@@ -72,6 +76,57 @@ void SaveCache(benchmark::State& state)
     state.SetItemsProcessed(state.iterations() * state.range(0));
 }
 
+// Unconfirmed entries are each looked up in the store's receive folder,
+// which holds `inbox` messages stamped with header entry IDs.
+void LoadUnconfirmed(benchmark::State& state)
+{
+    const std::int64_t n = state.range(0);
+    const auto home = BenchDir() / ("home-" + std::to_string(n));
+    setenv("QUILLORY_HOME", home.c_str(), 1);
+    quillory::ComPtr<IMsgStore> store;
+    if (FAILED(quillory::OpenMessageStore(home / "store.db", MAPIUID{}, "bench", 0, &store))) {
+        state.SkipWithError("no store");
+        return;
+    }
+    ULONG cb = 0;
+    quillory::MapiBuffer<ENTRYID> eid;
+    quillory::ComPtr<IUnknown> unk;
+    ULONG type = 0;
+    quillory::ComPtr<IMAPIFolder> inbox;
+    if (FAILED(store->GetReceiveFolder(nullptr, 0, &cb, &eid, nullptr)) ||
+        FAILED(store->OpenEntry(cb, eid.Get(), nullptr, MAPI_MODIFY, &type, &unk)) ||
+        FAILED(unk->QueryInterface(IID_IMAPIFolder, inbox.AsVoidOut()))) {
+        state.SkipWithError("no receive folder");
+        return;
+    }
+    std::string text;
+    for (std::int64_t i = 0; i < n; ++i) {
+        const std::string id = "<u" + std::to_string(i) + "@news.example.com>";
+        text += "? comp.bench " + std::to_string(i + 1) + " " + id + "\r\n";
+        if (i % 10 != 0) continue;  // every tenth article was delivered
+        const std::string hex =
+            quillory::BinToHex(quillory::quarnex::MakeHeaderEntryId(static_cast<ULONG>(i + 1), id, "comp.bench"));
+        quillory::ComPtr<IMessage> m;
+        SPropValue v{};
+        v.ulPropTag = PR_CORVANE_HEADER_ENTRYID_HEX;
+        v.Value.lpszA = const_cast<LPSTR>(hex.c_str());
+        if (FAILED(inbox->CreateMessage(nullptr, 0, &m)) || FAILED(m->SetProps(1, &v, nullptr)) ||
+            FAILED(m->SaveChanges(0))) {
+            state.SkipWithError("message not saved");
+            return;
+        }
+    }
+    for (auto _ : state) {
+        CTableCache cache;
+        cache.SetMessageStore(store.Get());
+        cache.LoadText(text);
+        state.PauseTiming();
+        if (cache.GroupKeyCount() != static_cast<std::size_t>((n + 9) / 10)) state.SkipWithError("wrong entries");
+        state.ResumeTiming();
+    }
+    state.SetItemsProcessed(state.iterations() * n);
+}
+
 // Looks the news component up beside this program's lib/ directory and keeps
 // it loaded, as the NNTP session does while headers arrive.
 class CNewsComponent {
@@ -121,6 +176,7 @@ void AddRow(benchmark::State& state, bool parsed)
 }
 
 BENCHMARK(LoadCache)->Arg(100'000)->Arg(1'000'000)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(LoadUnconfirmed)->Arg(1000)->Arg(10'000)->Unit(benchmark::kMillisecond)->Iterations(2);
 BENCHMARK(SaveCache)->Arg(1'000'000)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK_CAPTURE(AddRow, bare, false)->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(AddRow, from_and_date, true)->Unit(benchmark::kMicrosecond);
