@@ -25,5 +25,11 @@ int RunUnsubscribeCommand(Args args);
 // `quillory post --profile P --account A --group G[,G...] --subject S ...`:
 // queues a post as the add-in does and runs the send.
 int RunPostCommand(Args args);
+// `quillory account add|list|remove ...`: the newsgroup accounts of a profile.
+int RunAccountCommand(Args args);
+// `quillory status --profile P`: the profile's status table with its transports logged on.
+int RunStatusCommand(Args args);
+// `quillory sync --profile P`: one send and receive through the profile's transports.
+int RunSyncCommand(Args args);
 
 }  // namespace quillory::host

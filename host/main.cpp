@@ -22,6 +22,9 @@ constexpr Command kCommands[] = {
     {"subscribe", quillory::host::RunSubscribeCommand, "subscribe a newsgroup account to newsgroups"},
     {"unsubscribe", quillory::host::RunUnsubscribeCommand, "unsubscribe a newsgroup account from newsgroups"},
     {"post", quillory::host::RunPostCommand, "post to newsgroups from a newsgroup account"},
+    {"account", quillory::host::RunAccountCommand, "add, list and remove newsgroup accounts"},
+    {"status", quillory::host::RunStatusCommand, "show the status table of a profile's transports"},
+    {"sync", quillory::host::RunSyncCommand, "run one send and receive"},
 };
 
 int Usage(FILE* out)

@@ -200,6 +200,13 @@ HRESULT CSpooler::RunPass(SpoolerPassResult* out)
     Outbound(result);
     for (auto& t : transports_)
         if (t.logon) Inbound(t, result);
+    // Every queued message was offered in this pass already; what the
+    // transports asked for through SpoolerNotify is only traced.
+    for (auto& t : transports_) {
+        if (!t.support) continue;
+        for (ULONG flags : t.support->TakeSpoolerNotifications())
+            Trace("CSpooler: %s notified 0x%08X\n", t.display.c_str(), static_cast<unsigned>(flags));
+    }
     Report(SpoolerProgress::Phase::End, {}, {}, result.sent + result.received, S_OK);
     if (out) *out = std::move(result);
     return S_OK;
