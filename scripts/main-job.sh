@@ -17,7 +17,8 @@ fi
 
 # INN on 127.0.0.1:119 with the local.quillory.* groups and their articles.
 bash scripts/news-seed.sh
-GROUPS=(local.quillory.test local.quillory.intl local.quillory.binaries)
+# Not GROUPS: bash keeps that name for the user's group IDs and ignores assignments.
+NEWSGROUPS=(local.quillory.test local.quillory.intl local.quillory.binaries)
 
 export QUILLORY_HOME=${QUILLORY_HOME:-$(mktemp -d /tmp/quillory-main-XXXXXX)}
 Q="$BUILD/bin/quillory"
@@ -55,8 +56,8 @@ echo "== account: '$ACCOUNT' on the local news server"
 echo "== newsgroups: the server's list, with descriptions"
 "$Q" groups --profile Default --account "$ACCOUNT" --download
 "$Q" groups --profile Default --account "$ACCOUNT" | grep 'local\.quillory\.'
-echo "== subscribe: ${GROUPS[*]}"
-"$Q" subscribe --profile Default --account "$ACCOUNT" "${GROUPS[@]}"
+echo "== subscribe: ${NEWSGROUPS[*]}"
+"$Q" subscribe --profile Default --account "$ACCOUNT" "${NEWSGROUPS[@]}"
 
 if ! has sync; then
   echo "== send and receive: this build has no send and receive yet; subscriptions are in $QUILLORY_HOME/data"
@@ -70,7 +71,7 @@ echo "== the newsgroup folders as threads"
 THREADS=$("$Q" store threads --profile Default)
 echo "$THREADS"
 missing=()
-for g in "${GROUPS[@]}"; do
+for g in "${NEWSGROUPS[@]}"; do
   grep -q "^== .*${g//./\\.} (" <<<"$THREADS" || missing+=("$g")
 done
 if [ ${#missing[@]} -gt 0 ]; then
