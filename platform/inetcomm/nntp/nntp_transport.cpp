@@ -105,6 +105,7 @@ HRESULT CNNTPTransport::Connect(LPINETSERVER pInetServer, BOOL fAuthenticate, BO
     server_.szPassword[sizeof server_.szPassword - 1] = '\0';
     connected_ = true;
     authenticated_ = false;
+    loggingOn_ = false;
     pending_ = 1;
     status_ = IXP_FINDINGHOST;
     const std::uint64_t serial = ++serial_;
@@ -327,7 +328,10 @@ void CNNTPTransport::Dispatch(NntpEvent& event)
     switch (event.kind) {
     case EventKind::Status:
         status_ = event.status;
-        if (event.status == IXP_AUTHORIZED) authenticated_ = true;
+        // Authenticated means a logon took place, not merely that the
+        // connection is ready.
+        if (event.status == IXP_AUTHORIZING) loggingOn_ = true;
+        if (event.status == IXP_AUTHORIZED && loggingOn_) authenticated_ = true;
         if (callback_) callback_->OnStatus(event.status, this);
         break;
     case EventKind::Error: {

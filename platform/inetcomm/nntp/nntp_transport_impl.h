@@ -74,6 +74,7 @@ private:
     INNTPCallback* callback_ = nullptr;
     bool connected_ = false;
     bool authenticated_ = false;
+    bool loggingOn_ = false;  // a logon was started on this connection
     int pending_ = 0;  // Connect, commands and QUIT not yet answered in full
     IXPSTATUS status_ = IXP_DISCONNECTED;
     INETSERVER server_{};

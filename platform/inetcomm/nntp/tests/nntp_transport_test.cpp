@@ -136,6 +136,7 @@ TEST_F(NntpTransport, CallsBackOnTheOwnerThreadOnlyWhilePumping)
     ASSERT_TRUE(WaitConnected());
     EXPECT_EQ(transport_->IsState(IXP_IS_BUSY), S_FALSE);
     EXPECT_EQ(transport_->IsState(IXP_IS_READY), S_OK);
+    EXPECT_EQ(transport_->IsState(IXP_IS_AUTHENTICATED), S_FALSE);  // no logon asked for
     ASSERT_EQ(transport_->CommandGROUP(const_cast<char*>("misc.test")), S_OK);
     ASSERT_TRUE(PumpUntil([&] { return callback_.Final(NS_GROUP) != nullptr; }));
     EXPECT_EQ(callback_.Final(NS_GROUP)->group.dwLast, 5u);
@@ -295,6 +296,45 @@ TEST_F(NntpTransport, OverUnknownFallsBackToXover)
     const SeenResponse* r = callback_.Final(NS_HEADERS);
     EXPECT_EQ(r->hr, S_OK);
     EXPECT_EQ(r->headerIds, (std::vector<std::string>{"<1@b>", "<4@b>"}));
+}
+
+TEST_F(NntpTransport, StopsReadingWhileTheOwnerThreadIsNotListening)
+{
+    // 30 MB of group list; while nobody pumps, the transport may hold only a
+    // bounded backlog, so the server's writes stall long before the end.
+    constexpr std::size_t kChunks = 300;
+    constexpr std::size_t kLinesPerChunk = 1000;
+    std::string line = "some.group.name 1000 1 y ";
+    line.resize(98, 'd');
+    line += "\r\n";
+    std::string chunk;
+    for (std::size_t i = 0; i < kLinesPerChunk; ++i) chunk += line;
+    const std::size_t total = kChunks * chunk.size();
+    std::atomic<std::size_t> written{0};
+    CFakeServer server([&](tcp::socket& s) {
+        Greet(s);
+        ReadLine(s);
+        Write(s, "215 list follows\r\n");
+        for (std::size_t i = 0; i < kChunks; ++i) {
+            Write(s, chunk);
+            written += chunk.size();
+        }
+        Write(s, ".\r\n");
+        WaitForClose(s);
+    });
+    ConnectTo(server.Port());
+    ASSERT_TRUE(WaitConnected());
+    ASSERT_EQ(transport_->CommandLIST(nullptr), S_OK);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    EXPECT_LT(written.load(), total / 2) << "the transport kept reading with nobody to deliver to";
+
+    std::size_t lines = 0;
+    callback_.onResponse = [&](const SeenResponse& r) { lines += r.lines.size(); };
+    ASSERT_TRUE(PumpUntil([&] {
+        if (callback_.responses.size() > 4) callback_.responses.erase(callback_.responses.begin());
+        return callback_.Final(NS_LIST) != nullptr;
+    }));
+    EXPECT_EQ(lines, kChunks * kLinesPerChunk);
 }
 
 TEST_F(NntpTransport, UnreachableServerFailsTheConnect)
