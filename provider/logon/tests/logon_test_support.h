@@ -428,6 +428,7 @@ public:
     CTestSupport& Support() { return *support_; }
     IMsgServiceAdmin* Services() { return services_.Get(); }
     IMAPISession* Session() { return session_.Get(); }
+    const MAPIUID& ServiceUid() const { return service_; }
 
     ComPtr<IProfSect> ServiceSection()
     {
