@@ -29,7 +29,8 @@ constexpr const char* kUsage = R"usage(usage:
 
   add     a newsgroup account with the new-account defaults and an empty
           group list in the data directory; its name is "HOST (NNTP)" unless
-          --account gives one
+          --account gives one. A profile without a base folder gets
+          "Newsgroups" under its Inbox, as the add-in would choose
   list    the newsgroup accounts of the profile
   remove  the account of that name (the only one when no name is given)
 )usage";
@@ -151,6 +152,9 @@ int Add(IMsgServiceAdmin* services, const std::map<std::string, std::string>& op
     }
     std::printf("Added account \"%s\" (%s) with the group list %s%s\n", displayName.c_str(), account.server.c_str(),
                 dir.c_str(), groupList.c_str());
+    // Without a base folder the transport cannot file what it receives.
+    if (!EnsureBaseFolder(admin->Context().profileName, &error))
+        std::fprintf(stderr, "quillory account: warning: %s; newsgroup folders need one\n", error.c_str());
     return 0;
 }
 

@@ -10,6 +10,11 @@
 #include "common/regstore.h"
 #include "platform/base/environment.h"
 #include "platform/base/time.h"
+#include "platform/com/com_ptr.h"
+#include "platform/mapi/mapi_alloc.h"
+#include "platform/mapi/proputil.h"
+#include "platform/mapi/session.h"
+#include "platform/mapi/spooler/support.h"
 
 namespace quillory::host {
 
@@ -17,6 +22,37 @@ namespace {
 
 constexpr const char* kAccountsFolder = "Tarnel NNTP Accounts/";
 constexpr LONG kSslPort = 563;  // NNTP over TLS (RFC 4642)
+constexpr const char* kBaseFolderName = "Newsgroups";
+
+std::vector<BYTE> EntryIdOf(IMAPIProp* obj)
+{
+    MapiBuffer<SPropValue> v;
+    if (FAILED(HrGetOneProp(obj, PR_ENTRYID, &v)) || PROP_TYPE(v->ulPropTag) != PT_BINARY) return {};
+    return {v->Value.bin.lpb, v->Value.bin.lpb + v->Value.bin.cb};
+}
+
+HRESULT MakeBaseFolder(IMAPISession* session, std::vector<BYTE>& folderId, std::vector<BYTE>& storeId)
+{
+    ComPtr<IMsgStore> store;
+    if (const HRESULT hr = OpenDefaultStore(session, store); FAILED(hr)) return hr;
+    ULONG cb = 0;
+    MapiBuffer<ENTRYID> inboxId;
+    if (const HRESULT hr = store->GetReceiveFolder(const_cast<LPSTR>("IPM.Note"), 0, &cb, &inboxId, nullptr); FAILED(hr))
+        return hr;
+    ULONG type = 0;
+    ComPtr<IUnknown> unk;
+    if (const HRESULT hr = store->OpenEntry(cb, inboxId.Get(), &IID_IMAPIFolder, MAPI_MODIFY, &type, &unk); FAILED(hr))
+        return hr;
+    ComPtr<IMAPIFolder> inbox, folder;
+    if (const HRESULT hr = unk.As(IID_IMAPIFolder, inbox); FAILED(hr)) return hr;
+    if (const HRESULT hr = inbox->CreateFolder(FOLDER_GENERIC, const_cast<LPSTR>(kBaseFolderName), nullptr, nullptr,
+                                               OPEN_IF_EXISTS, &folder);
+        FAILED(hr))
+        return hr;
+    folderId = EntryIdOf(folder.Get());
+    storeId = EntryIdOf(store.Get());
+    return folderId.empty() || storeId.empty() ? MAPI_E_NOT_FOUND : S_OK;
+}
 
 // Whether a file can be made in the directory (made first when missing).
 bool Writable(const std::string& dir)
@@ -83,6 +119,31 @@ std::string EnsureDataDirectory(std::string* error)
         return {};
     }
     return fallback;
+}
+
+bool EnsureBaseFolder(const std::string& profile, std::string* error)
+{
+    RegBaseFolder existing;
+    if (ReadBaseFolder(profile, existing)) return true;
+    ComPtr<IMAPISession> session;
+    std::string name = profile;
+    HRESULT hr = MAPILogonEx(0, name.data(), nullptr, MAPI_EXTENDED | MAPI_NEW_SESSION | MAPI_NO_MAIL, &session);
+    std::vector<BYTE> folderId, storeId;
+    if (SUCCEEDED(hr)) {
+        hr = MakeBaseFolder(session.Get(), folderId, storeId);
+        session->Logoff(0, 0, 0);
+    }
+    if (FAILED(hr)) {
+        char code[16];
+        std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(hr));
+        *error = std::string("the base folder could not be made in the default store (") + code + ")";
+        return false;
+    }
+    if (WriteBaseFolder(profile, kBaseFolderName, folderId, storeId) != ERROR_SUCCESS) {
+        *error = "the base folder could not be stored in the registry";
+        return false;
+    }
+    return true;
 }
 
 std::string CreateGroupListFile(const std::string& dir, std::string* error)

@@ -35,6 +35,13 @@ std::string EnsureDataDirectory(std::string* error);
 // exist before and returns its name; empty with *error set on failure.
 std::string CreateGroupListFile(const std::string& dir, std::string* error);
 
+// The profile's base folder for newsgroup folders, chosen the way the add-in
+// chooses it on its first connection when the registry names none: the
+// folder "Newsgroups" under the default store's Inbox (made when missing),
+// written to the profile's registry key. An existing choice is kept.
+// Returns whether a base folder is set afterwards.
+bool EnsureBaseFolder(const std::string& profile, std::string* error);
+
 // The 31 account values in their order, strings pointing into `account` and
 // `groupListFile` (which must outlive the values). The last-check time is
 // left out: the provider sets it on the first download.

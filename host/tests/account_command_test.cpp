@@ -110,6 +110,12 @@ TEST_F(AccountCommand, AddCompletesTheAccountLikeTheWizardAndListRemoveFindIt)
     EXPECT_TRUE(std::filesystem::exists(dir + groupList));
     EXPECT_EQ(std::filesystem::file_size(dir + groupList), 0u);
 
+    // The profile had no base folder: "Newsgroups" under the Inbox, in the profile's key.
+    quillory::RegBaseFolder base;
+    ASSERT_TRUE(quillory::ReadBaseFolder("P", base));
+    const auto firstBase = std::vector<BYTE>(base.FolderEntryId().begin(), base.FolderEntryId().end());
+    EXPECT_GT(firstBase.size(), 0u);
+
     // A second account on an SSL server with a logon: its own group list, the NNTPS port.
     o = RunQuillory(home_, {"account", "add", "--profile", "P", "--server", "secure.example", "--ssl", "--user", "ann",
                             "--password", "pw", "--name", "Ann", "--email", "ann@example.org", "--account", "Work"});
@@ -119,6 +125,8 @@ TEST_F(AccountCommand, AddCompletesTheAccountLikeTheWizardAndListRemoveFindIt)
     EXPECT_TRUE(Contains(o.out, "news.example (NNTP)\tnews.example:119\tann@example.org\t" + groupList)) << o.out;
     EXPECT_TRUE(Contains(o.out, "Work\tsecure.example:563\t")) << o.out;
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), std::filesystem::directory_iterator{}), 2);
+    ASSERT_TRUE(quillory::ReadBaseFolder("P", base));  // kept, not made again
+    EXPECT_EQ(std::vector<BYTE>(base.FolderEntryId().begin(), base.FolderEntryId().end()), firstBase);
 
     EXPECT_EQ(RunQuillory(home_, {"account", "remove", "--profile", "P"}).status, 1);  // which one?
     o = RunQuillory(home_, {"account", "remove", "--profile", "P", "work"});
