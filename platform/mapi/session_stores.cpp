@@ -227,7 +227,7 @@ HRESULT CMAPISession::StatusTableData(ITableData** lppTableData)
     TableBuilder table{PR_INSTANCE_KEY,       PR_OBJECT_TYPE,        PR_RESOURCE_TYPE,       PR_DISPLAY_NAME,
                        PR_PROVIDER_DISPLAY,   PR_PROVIDER_DLL_NAME,  PR_RESOURCE_METHODS,    PR_RESOURCE_FLAGS,
                        PR_STATUS_CODE,        PR_STATUS_STRING,      PR_IDENTITY_DISPLAY,    PR_IDENTITY_ENTRYID,
-                       PR_IDENTITY_SEARCH_KEY, PR_ENTRYID};
+                       PR_IDENTITY_SEARCH_KEY, PR_ENTRYID,            PR_REMOTE_VALIDATE_OK,  PR_RESOURCE_PATH};
     for (const auto& store : stores) {
         const std::string status = "Available";
         const SPropValue row[] = {

@@ -43,8 +43,22 @@ TEST_F(Support, StatusRowUpdatesMergeReplacementsReplaceAndNoValuesEmptyIt)
     ASSERT_EQ(support_->ModifyStatusRow(3, first, 0), S_OK);
     SPropValue code = LongProp(PR_STATUS_CODE, STATUS_AVAILABLE | STATUS_INBOUND_ACTIVE);
     ASSERT_EQ(support_->ModifyStatusRow(1, &code, STATUSROW_UPDATE), S_OK);
+    SPropValue validated{};
+    validated.ulPropTag = PR_REMOTE_VALIDATE_OK;
+    validated.Value.b = TRUE;
+    ASSERT_EQ(support_->ModifyStatusRow(1, &validated, STATUSROW_UPDATE), S_OK);
     RowSetPtr keep;
     auto row = Row(keep);
+    {
+        // A client reading the table's own columns sees what a remote transport reports.
+        ComPtr<IMAPITable> table;
+        ASSERT_EQ(session_->GetStatusTable(0, &table), S_OK);
+        RowSetPtr all;
+        bool seen = false;
+        for (auto& r : AllRows(table.Get(), {}, all))
+            seen = seen || (Col(r, PR_REMOTE_VALIDATE_OK) && Col(r, PR_REMOTE_VALIDATE_OK)->Value.b);
+        EXPECT_TRUE(seen);
+    }
     EXPECT_EQ(Str(row, PR_STATUS_STRING), "ready");  // kept by the update
     EXPECT_EQ(Str(row, PR_DISPLAY_NAME), "Mine");
     EXPECT_EQ(Str(row, PR_PROVIDER_DLL_NAME), "xp.dll");
