@@ -115,7 +115,14 @@ HRESULT CXPLogon::DownloadOneArticle(ComPtr<IStream>& article, std::vector<BYTE>
 
 HRESULT CXPLogon::StartMessage(ULONG ulFlags, LPMESSAGE lpMessage, ULONG_PTR* lpulMsgRef)
 {
-    if (FAILED(RefreshProfileValues())) return E_FAIL;
+    if (const HRESULT hr = RefreshProfileValues(); FAILED(hr)) {
+        // Nothing can be filed without the base folder: end the pass so that
+        // the client collects the failure instead of waiting on a pass that
+        // cannot finish.
+        lastResult_ = hr;
+        FinishInbound();
+        return E_FAIL;
+    }
     IHeaderFolder* folder = Headers();
     LPSRowSet marked = nullptr;
     const bool anyMarked = folder && SUCCEEDED(folder->FirstMarkedRow(&marked)) && marked && marked->cRows > 0;

@@ -321,5 +321,19 @@ TEST_F(LogonTest, UnopenableProfileSectionLeavesTheAccountAbsent)
     EXPECT_EQ(logon_->ValidateState(0, 0), S_OK);
 }
 
+TEST_F(LogonTest, InboundWithoutABaseFolderEndsThePassWithTheFailure)
+{
+    ASSERT_EQ(Logon(), S_OK);
+    AddRow(5, MSGSTATUS_REMOTE_DOWNLOAD);
+    ASSERT_EQ(logon_->FlushQueues(0, 0, nullptr, FLUSH_DOWNLOAD), S_OK);
+    ASSERT_EQ(logon_->StatusCode() & kInboundBusyBits, kInboundBusyBits);
+    ULONG_PTR ref = 0;
+    EXPECT_EQ(logon_->StartMessage(0, nullptr, &ref), E_FAIL);
+    EXPECT_EQ(logon_->StatusCode() & kInboundBusyBits, 0u);
+    EXPECT_EQ(logon_->State(), HeaderState::Finished);
+    auto status = Status();
+    EXPECT_EQ(status->ValidateState(0, PROCESS_XP_HEADER_CACHE), E_FAIL);
+}
+
 }  // namespace
 }  // namespace quillory::testing
