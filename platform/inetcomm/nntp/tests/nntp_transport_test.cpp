@@ -300,9 +300,9 @@ TEST_F(NntpTransport, OverUnknownFallsBackToXover)
 
 TEST_F(NntpTransport, StopsReadingWhileTheOwnerThreadIsNotListening)
 {
-    // 30 MB of group list; while nobody pumps, the transport may hold only a
+    // 40 MB of group list; while nobody pumps, the transport may hold only a
     // bounded backlog, so the server's writes stall long before the end.
-    constexpr std::size_t kChunks = 300;
+    constexpr std::size_t kChunks = 400;
     constexpr std::size_t kLinesPerChunk = 1000;
     std::string line = "some.group.name 1000 1 y ";
     line.resize(98, 'd');
