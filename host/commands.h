@@ -31,5 +31,9 @@ int RunAccountCommand(Args args);
 int RunStatusCommand(Args args);
 // `quillory sync --profile P`: one send and receive through the profile's transports.
 int RunSyncCommand(Args args);
+// `quillory headers|mark --profile P ...`: the remote-header table of the
+// profile's newsgroup transports, and marking its rows for download.
+int RunHeadersCommand(Args args);
+int RunMarkCommand(Args args);
 
 }  // namespace quillory::host

@@ -25,6 +25,8 @@ constexpr Command kCommands[] = {
     {"account", quillory::host::RunAccountCommand, "add, list and remove newsgroup accounts"},
     {"status", quillory::host::RunStatusCommand, "show the status table of a profile's transports"},
     {"sync", quillory::host::RunSyncCommand, "run one send and receive"},
+    {"headers", quillory::host::RunHeadersCommand, "list the article headers waiting on the news servers"},
+    {"mark", quillory::host::RunMarkCommand, "mark waiting headers for download (or removal) and process them"},
 };
 
 int Usage(FILE* out)
