@@ -190,6 +190,29 @@ public:
         ComPtr<IMAPIFolder> folder;
     };
     std::vector<Folder>& Folders() { return folders_; }
+
+    // A header refresh as a mail client asks for one: the request, the send
+    // and receive that fetches the headers, and the request again for the
+    // outcome. Headers not delivered before are offered again, since a
+    // transport forgets them when it logs off.
+    int Refresh(const char* command)
+    {
+        for (auto& f : folders_) f.status->ValidateState(0, REFRESH_XP_HEADER_CACHE);
+        SpoolerPassResult pass;
+        if (const HRESULT hr = spooler_->RunInboundPass(&pass); FAILED(hr))
+            return Fail(command, "the header refresh failed (" + HexResult(hr) + ")");
+        for (const auto& p : pass.problems) std::fprintf(stderr, "quillory %s: %s\n", command, p.c_str());
+        int rc = 0;
+        for (auto& f : folders_) {
+            const HRESULT result = f.status->ValidateState(0, REFRESH_XP_HEADER_CACHE);
+            if (FAILED(result) && result != MAPI_E_BUSY) {
+                std::fprintf(stderr, "quillory %s: %s: the header refresh failed (%s)\n", command,
+                             f.transport.c_str(), HexResult(result).c_str());
+                rc = 1;
+            }
+        }
+        return rc;
+    }
     CSpooler& Spooler() { return *spooler_; }
 
 private:
@@ -215,6 +238,7 @@ int RunHeadersCommand(Args args)
     if (!Parse(args, false, o)) return Usage();
     HeaderSession s;
     if (int rc = s.Open("headers", o)) return rc;
+    if (int rc = s.Refresh("headers")) return rc;
     std::size_t number = 0;
     for (auto& f : s.Folders()) {
         std::vector<HeaderRow> rows;
@@ -232,6 +256,7 @@ int RunMarkCommand(Args args)
     if (!Parse(args, true, o)) return Usage();
     HeaderSession s;
     if (int rc = s.Open("mark", o)) return rc;
+    if (int rc = s.Refresh("mark")) return rc;
 
     // Rows are numbered across the folders as `quillory headers` numbers them.
     struct Target {
@@ -275,7 +300,7 @@ int RunMarkCommand(Args args)
     int rc = 0;
     for (auto& f : s.Folders()) f.status->ValidateState(0, PROCESS_XP_HEADER_CACHE);
     SpoolerPassResult pass;
-    if (const HRESULT hr = s.Spooler().RunPass(&pass); FAILED(hr))
+    if (const HRESULT hr = s.Spooler().RunInboundPass(&pass); FAILED(hr))
         return Fail("mark", "the send and receive failed (" + HexResult(hr) + ")");
     for (const auto& p : pass.problems) std::fprintf(stderr, "quillory mark: %s\n", p.c_str());
     for (auto& f : s.Folders()) {
@@ -286,7 +311,7 @@ int RunMarkCommand(Args args)
             rc = 1;
         }
     }
-    std::printf("%lu article%s received\n", static_cast<unsigned long>(pass.received), pass.received == 1 ? "" : "s");
+    if (rc == 0) std::printf("%zu row%s processed\n", chosen.size(), chosen.size() == 1 ? "" : "s");
     return rc;
 }
 

@@ -55,7 +55,8 @@ echo "== account: '$ACCOUNT' on the local news server"
 
 echo "== newsgroups: the server's list, with descriptions"
 "$Q" groups --profile Default --account "$ACCOUNT" --download
-"$Q" groups --profile Default --account "$ACCOUNT" | grep 'local\.quillory\.'
+# The list also holds the groups other runs made on this server; show ours.
+"$Q" groups --profile Default --account "$ACCOUNT" | grep -E '^...local\.quillory\.(test|intl|binaries)( |$)'
 echo "== subscribe: ${NEWSGROUPS[*]}"
 "$Q" subscribe --profile Default --account "$ACCOUNT" "${NEWSGROUPS[@]}"
 

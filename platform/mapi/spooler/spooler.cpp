@@ -185,7 +185,11 @@ void CSpooler::LogOn(SpoolerTransport& t)
     t.logonResult = S_OK;
 }
 
-HRESULT CSpooler::RunPass(SpoolerPassResult* out)
+HRESULT CSpooler::RunPass(SpoolerPassResult* out) { return Pass(out, true); }
+
+HRESULT CSpooler::RunInboundPass(SpoolerPassResult* out) { return Pass(out, false); }
+
+HRESULT CSpooler::Pass(SpoolerPassResult* out, bool outbound)
 {
     SpoolerPassResult result;
     if (!started_) {
@@ -194,10 +198,10 @@ HRESULT CSpooler::RunPass(SpoolerPassResult* out)
     Report(SpoolerProgress::Phase::Begin, {}, {}, 0, S_OK);
     for (auto& t : transports_) {
         if (!t.logon) continue;
-        ULONG flags = NOTIFY_BEGIN_INBOUND | NOTIFY_BEGIN_OUTBOUND;
+        ULONG flags = outbound ? NOTIFY_BEGIN_INBOUND | NOTIFY_BEGIN_OUTBOUND : NOTIFY_BEGIN_INBOUND;
         t.logon->TransportNotify(&flags, nullptr);
     }
-    Outbound(result);
+    if (outbound) Outbound(result);
     for (auto& t : transports_)
         if (t.logon) Inbound(t, result);
     // Every queued message was offered in this pass already; what the

@@ -107,6 +107,10 @@ public:
     // be read.
     HRESULT Start(std::string* error = nullptr);
     HRESULT RunPass(SpoolerPassResult* result = nullptr);
+    // The inbound half alone (steps 1 and 3, inbound notifications only), as a
+    // mail client asks for it when a remote transport is to refresh or process
+    // its header table: no outbound flush, which would end that operation.
+    HRESULT RunInboundPass(SpoolerPassResult* result = nullptr);
     void Stop();
 
     const std::vector<SpoolerTransport>& Transports() const { return transports_; }
@@ -117,6 +121,7 @@ private:
     struct Library;
     HRESULT LoadProvider(const std::string& dllName, ComPtr<IXPProvider>& out, std::string* error);
     void LogOn(SpoolerTransport& t);
+    HRESULT Pass(SpoolerPassResult* out, bool outbound);
     void Report(SpoolerProgress::Phase phase, const std::string& transport, const std::string& subject, ULONG count,
                 HRESULT result);
     // Outbound (spooler_outbound.cpp).
