@@ -5,6 +5,7 @@
 #include <string>
 
 #include "host/commands.h"
+#include "host/header_flow.h"
 #include "host/mapi_host.h"
 #include "platform/mapi/spooler/spooler.h"
 
@@ -13,11 +14,20 @@ namespace {
 
 constexpr const char* kUsage = R"(usage:
   quillory status --profile P
-  quillory sync --profile P
+  quillory sync --profile P [--headers-only | --process]
 
   status  logs the profile's transports on and prints the status table
   sync    runs one send and receive through the profile's transports and
           prints each transport's status and the result of its last operation
+          --headers-only  asks the newsgroup transports to refresh their
+                          header tables, as a mail client does, and lists the
+                          rows (number, newsgroup:article, marks, sender,
+                          subject) without downloading any article
+          --process       asks them to process their header tables: the rows
+                          marked for download are delivered, those marked for
+                          removal dropped. Marks live while a transport is
+                          logged on; `quillory mark` marks and processes in
+                          one run
 )";
 
 int Usage()
@@ -175,12 +185,67 @@ void PrintTransport(CSpooler& spooler, std::size_t index)
     }
 }
 
+enum class SyncMode { Full, HeadersOnly, Process };
+
+// The remote-header request of --headers-only or --process; 1 when a
+// transport reports a failure.
+int RunHeaderRequest(CSpooler& spooler, SyncMode mode)
+{
+    CHeaderFlow flow(spooler);
+    if (flow.Empty()) {
+        std::printf("No transport of the profile offers a header table.\n");
+        return 0;
+    }
+    const bool refresh = mode == SyncMode::HeadersOnly;
+    SpoolerPassResult pass;
+    std::vector<HeaderFlowOutcome> outcomes;
+    if (const HRESULT hr = flow.Run(refresh ? REFRESH_XP_HEADER_CACHE : PROCESS_XP_HEADER_CACHE, pass, outcomes);
+        FAILED(hr)) {
+        std::fprintf(stderr, "quillory sync: the pass failed (%s)\n", HexResult(hr).c_str());
+        return 1;
+    }
+    for (const auto& problem : pass.problems) std::printf("  problem: %s\n", problem.c_str());
+    int status = 0;
+    for (const auto& o : outcomes) {
+        std::printf("%s: %s %s\n", o.transport.c_str(), refresh ? "header refresh" : "processing",
+                    ResultText(o.result).c_str());
+        if (FAILED(o.result)) status = 1;
+    }
+    std::vector<HeaderFlowRow> rows;
+    if (const HRESULT hr = flow.Rows(rows); FAILED(hr)) {
+        std::fprintf(stderr, "quillory sync: the header tables cannot be read (%s)\n", HexResult(hr).c_str());
+        return 1;
+    }
+    if (refresh) {
+        std::size_t number = 0;
+        for (const auto& r : rows)
+            std::printf("%zu\t%s:%lu\t%s\t%s\t%s\n", ++number, r.group.c_str(), static_cast<unsigned long>(r.article),
+                        HeaderMarks(r.status).c_str(), r.sender.c_str(), r.subject.c_str());
+    } else {
+        std::printf("Received %u.\n", static_cast<unsigned>(pass.received));
+    }
+    std::printf("%zu header%s waiting.\n", rows.size(), rows.size() == 1 ? "" : "s");
+    return status;
+}
+
 }  // namespace
 
 int RunStatusOrSync(const char* command, Args args)
 {
-    if (args.size() != 2 || args[0] != "--profile") return Usage();
-    std::string profile(args[1]);
+    const bool sync = std::string_view(command) == "sync";
+    SyncMode mode = SyncMode::Full;
+    std::string profile;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "--profile" && i + 1 < args.size() && profile.empty())
+            profile = std::string(args[++i]);
+        else if (sync && mode == SyncMode::Full && args[i] == "--headers-only")
+            mode = SyncMode::HeadersOnly;
+        else if (sync && mode == SyncMode::Full && args[i] == "--process")
+            mode = SyncMode::Process;
+        else
+            return Usage();
+    }
+    if (profile.empty()) return Usage();
     MapiSession mapi;
     if (FAILED(mapi.Result())) return ReportFailure<IMAPISession>(command, nullptr, mapi.Result(), "starting MAPI");
     ComPtr<IMAPISession> session;
@@ -198,8 +263,10 @@ int RunStatusOrSync(const char* command, Args args)
                          HexResult(hr).c_str(), error.empty() ? "" : ": ", error.c_str());
             return 1;
         }
-        if (std::string_view(command) == "status") {
+        if (!sync) {
             status = PrintStatusTable(session.Get());
+        } else if (mode != SyncMode::Full) {
+            status = RunHeaderRequest(spooler, mode);
         } else {
             if (spooler.Transports().empty()) std::printf("The profile has no transports.\n");
             spooler.SetProgressObserver(PrintProgress);
