@@ -1,65 +1,25 @@
 // `quillory groups --download` against the local INN news server that
 // scripts/inn-setup.sh prepares, with newsgroups created for each run. Without
 // the server the tests skip, unless QUILLORY_INN=1 says it must be there.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
-#include <chrono>
-#include <cstdlib>
+#include <cstdio>
 #include <fstream>
-#include <random>
 #include <string>
-#include <thread>
 
+#include "host/tests/inn_test_util.h"
 #include "host/tests/news_account_fixture.h"
 #include "host/tests/run_program.h"
 
 namespace {
 
 using quillory::testing::Contains;
+using quillory::testing::Ctlinnd;
+using quillory::testing::RandomSuffix;
 using quillory::testing::NewsAccountSetup;
 using quillory::testing::NewsHome;
 
-constexpr const char* kCtlinnd = "/usr/lib/news/bin/ctlinnd";
 constexpr const char* kInnconfval = "/usr/lib/news/bin/innconfval";
-
-bool Listening(unsigned short port)
-{
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    if (fd < 0) return false;
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(port);
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const bool ok = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-    close(fd);
-    return ok;
-}
-
-bool Required()
-{
-    const char* v = std::getenv("QUILLORY_INN");
-    return v && std::string(v) == "1";
-}
-
-std::string RandomSuffix()
-{
-    std::random_device rd;
-    return std::to_string(std::mt19937_64(rd())() % 1000000000ull);
-}
-
-bool Ctlinnd(const std::string& args)
-{
-    const std::string cmd = std::string(kCtlinnd) + " -s " + args + " >/dev/null 2>&1";
-    for (int attempt = 0; attempt < 20; ++attempt) {
-        if (std::system(cmd.c_str()) == 0) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(250));
-    }
-    return false;
-}
 
 // The server's newsgroups file, which LIST NEWSGROUPS reads on each request.
 std::string NewsgroupsFile()
@@ -99,13 +59,7 @@ private:
     bool created_ = false;
 };
 
-#define REQUIRE_INN()                                                                                 \
-    do {                                                                                              \
-        if (!Listening(119)) {                                                                        \
-            if (Required()) FAIL() << "no news server on port 119 (QUILLORY_INN=1)";                  \
-            GTEST_SKIP() << "no news server on port 119; run scripts/inn-setup.sh";                   \
-        }                                                                                             \
-    } while (0)
+#define REQUIRE_INN() QUILLORY_REQUIRE_INN()
 
 std::string Read(const std::filesystem::path& p) { return quillory::testing::ReadWholeFile(p); }
 
