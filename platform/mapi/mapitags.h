@@ -81,6 +81,7 @@ constexpr ULONG PR_HTML = 0x10130102;
 constexpr ULONG PR_INTERNET_MESSAGE_ID = 0x1035001E;
 constexpr ULONG PR_INTERNET_REFERENCES = 0x1039001E;
 constexpr ULONG PR_IN_REPLY_TO_ID = 0x1042001E;
+constexpr ULONG PR_INTERNET_CPID = 0x3FDE0003;  // code page of the Internet body (PR_HTML)
 constexpr ULONG PR_CONTENT_FILTER_SCL = 0x40760003;
 
 // Attachments.
