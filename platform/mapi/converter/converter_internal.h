@@ -35,6 +35,9 @@ std::string CharsetOfCodePage(CODEPAGEID codePage);
 // The component's date parser.
 std::optional<FILETIME> ParseInternetDate(const char* text);
 
+// g_mime_init, once per process.
+void EnsureGMime();
+
 // Line ends: every lone LF or CR becomes CR LF / every CR LF becomes LF.
 std::string ToCrLf(std::string_view text);
 std::string ToLf(std::string_view text);

@@ -5,6 +5,8 @@
 #include "platform/com/classfactory.h"
 #include "platform/mapi/converter/converter_internal.h"
 
+#include <gmime/gmime.h>
+
 namespace quillory::converter {
 namespace {
 
@@ -108,6 +110,12 @@ std::optional<FILETIME> ParseInternetDate(const char* text)
     const auto parse = Component().inetDate;
     if (!parse || !text || FAILED(parse(text, &ft))) return std::nullopt;
     return ft;
+}
+
+void EnsureGMime()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { g_mime_init(); });
 }
 
 std::string ToCrLf(std::string_view text)

@@ -208,6 +208,7 @@ std::string DomainOf(const std::optional<std::string>& email)
 
 HRESULT MapiToMime(IMessage* message, const Options& options, ULONG flags, std::string& out)
 {
+    EnsureGMime();
     MessageData d;
     std::vector<Recipient> recipients;
     std::vector<AttachmentData> attachments;
@@ -221,8 +222,9 @@ HRESULT MapiToMime(IMessage* message, const Options& options, ULONG flags, std::
     std::string text = ToCrLf(d.body.value_or(""));
     if (options.wrap) text = WrapText(text, options.wrapWidth);
     const std::string charset = !options.charset.empty() ? options.charset
-                                : IsAscii(text) && IsAscii(d.subject.value_or("")) ? "us-ascii"
-                                                                                    : kSystemCodePageCharset;
+                                : IsAscii(text)             ? "us-ascii"
+                                                            : kSystemCodePageCharset;
+    // Header words need a set that can hold them even when the body is ASCII.
     const std::string headerCharset = charset == "us-ascii" ? kSystemCodePageCharset : charset;
 
     std::string headers;

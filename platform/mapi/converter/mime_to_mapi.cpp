@@ -2,7 +2,6 @@
 #include <array>
 #include <deque>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -298,12 +297,6 @@ std::string HeaderBlock(std::string_view article)
         pos = nl + 1;
     }
     return std::string(article);
-}
-
-void EnsureGMime()
-{
-    static std::once_flag once;
-    std::call_once(once, [] { g_mime_init(); });
 }
 
 }  // namespace
