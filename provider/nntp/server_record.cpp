@@ -1,6 +1,6 @@
 #include "provider/nntp/server_record.h"
 
-#include <cstdio>
+#include <algorithm>
 
 namespace quillory::quarnex {
 namespace {
@@ -8,7 +8,10 @@ namespace {
 template <std::size_t N>
 void CopyField(char (&field)[N], std::string_view text)
 {
-    std::snprintf(field, N, "%.*s", static_cast<int>(text.size() < N ? text.size() : N - 1), text.data());
+    // Cut to the field and always terminated; an empty view may carry no data.
+    const std::size_t n = std::min(text.size(), N - 1);
+    std::copy_n(text.begin(), n, field);
+    field[n] = '\0';
 }
 
 }  // namespace
