@@ -1,5 +1,7 @@
 #include "host/store_threads.h"
 
+#include <iconv.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -7,6 +9,7 @@
 #include <unordered_map>
 
 #include "platform/base/time.h"
+#include "platform/inetcomm/mime/mime_services.h"
 #include "platform/com/com_ptr.h"
 #include "platform/mapi/mapi_alloc.h"
 #include "platform/mapi/mapitags.h"
@@ -40,6 +43,30 @@ ULONGLONG StartTime(const ThreadEntry& e)
 }
 
 }  // namespace
+
+std::string SystemTextToUtf8(std::string_view text)
+{
+    if (std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
+        return std::string(text);
+    const iconv_t cd = iconv_open("UTF-8", kSystemCodePageCharset);
+    if (cd == reinterpret_cast<iconv_t>(-1)) return std::string(text);
+    // Every byte of the code page becomes at most three bytes of UTF-8.
+    std::string out(text.size() * 3, '\0');
+    std::string in(text);
+    char* src = in.data();
+    char* dst = out.data();
+    std::size_t left = in.size(), room = out.size();
+    while (left > 0 && iconv(cd, &src, &left, &dst, &room) == static_cast<std::size_t>(-1)) {
+        // A byte the code page leaves undefined passes through as it is.
+        if (room == 0) break;
+        *dst++ = *src++;
+        --left;
+        --room;
+    }
+    iconv_close(cd);
+    out.resize(out.size() - room);
+    return out;
+}
 
 std::vector<ThreadLine> ArrangeThreads(const std::vector<ThreadEntry>& entries)
 {
@@ -96,9 +123,9 @@ std::string FormatThreadLine(const ThreadEntry& entry, int depth)
         date = text;
     }
     std::string line(static_cast<std::size_t>(depth * kIndentPerLevel), ' ');
-    line += entry.subject.empty() ? "(no subject)" : entry.subject;
+    line += entry.subject.empty() ? "(no subject)" : SystemTextToUtf8(entry.subject);
     line += "  (";
-    line += entry.sender.empty() ? "(no sender)" : entry.sender;
+    line += entry.sender.empty() ? "(no sender)" : SystemTextToUtf8(entry.sender);
     line += ", " + date + ")";
     return line;
 }

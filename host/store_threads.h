@@ -5,6 +5,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/base/wintypes.h"
@@ -34,7 +35,11 @@ struct ThreadLine {
 // that is, or starts a thread of its own.
 std::vector<ThreadLine> ArrangeThreads(const std::vector<ThreadEntry>& entries);
 
-// "<indent>subject  (sender, YYYY-MM-DD HH:MM UTC)", two blanks per level.
+// Message texts are 8-bit in the system code page; a terminal wants UTF-8.
+std::string SystemTextToUtf8(std::string_view text);
+
+// "<indent>subject  (sender, YYYY-MM-DD HH:MM UTC)", two blanks per level,
+// in UTF-8.
 std::string FormatThreadLine(const ThreadEntry& entry, int depth);
 
 // The messages of a folder with the columns the threads need: the subject,

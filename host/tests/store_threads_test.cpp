@@ -71,6 +71,9 @@ TEST(Threads, LinesShowSubjectSenderAndDate)
     ASSERT_TRUE(SystemTimeToFileTime(&st, &ft));
     EXPECT_EQ(FormatThreadLine(ThreadEntry{{}, "Hello", "Alice", ft}, 2), "    Hello  (Alice, 2026-12-07 13:08 UTC)");
     EXPECT_EQ(FormatThreadLine(ThreadEntry{}, 0), "(no subject)  ((no sender), no date)");
+    // windows-1252 texts come out as UTF-8: the euro sign is 0x80 there.
+    EXPECT_EQ(FormatThreadLine(ThreadEntry{{}, "Caf\xE9 \x80", "J\xFCrgen", std::nullopt}, 0),
+              "Caf\u00E9 \u20AC  (J\u00FCrgen, no date)");
 }
 
 // ---- the program over a real store ------------------------------------------------------
