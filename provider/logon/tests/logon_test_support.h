@@ -60,8 +60,8 @@ struct StatusRowCall {
 
 class CTestSupport final : public IMAPISupport, public CRefCounted {
 public:
-    CTestSupport(IMsgServiceAdmin* services, IMAPISession* session, const MAPIUID& service, const MAPIUID& provider)
-        : services_(services), session_(session), service_(service), provider_(provider)
+    CTestSupport(IMsgServiceAdmin* services, IMAPISession* session, const MAPIUID& provider)
+        : services_(services), session_(session), provider_(provider)
     {
     }
     HRESULT QueryInterface(REFIID riid, void** ppv) override
@@ -204,7 +204,6 @@ public:
 private:
     ComPtr<IMsgServiceAdmin> services_;
     ComPtr<IMAPISession> session_;
-    MAPIUID service_;
     MAPIUID provider_;
 };
 
@@ -412,8 +411,7 @@ public:
         service_ = FindUid(PR_SERVICE_UID, "Corvane");
         provider_ = FindUid(PR_PROVIDER_UID, "Corvane");
         EXPECT_EQ(MAPILogonEx(0, S("P"), nullptr, MAPI_NEW_SESSION | MAPI_EXTENDED, &session_), S_OK);
-        support_ = ComPtr<CTestSupport>::Attach(NewComObject<CTestSupport>(services_.Get(), session_.Get(), service_,
-                                                                            provider_));
+        support_ = ComPtr<CTestSupport>::Attach(NewComObject<CTestSupport>(services_.Get(), session_.Get(), provider_));
     }
     ~TransportHome()
     {
