@@ -112,11 +112,11 @@ HRESULT CNNTPTransport::Connect(LPINETSERVER pInetServer, BOOL fAuthenticate, BO
     const INETSERVER server = server_;
     const bool authenticate = fAuthenticate != FALSE;
     const bool logging = fCommandLogging != FALSE;
-    OnIoThread([this, serial, server, authenticate, logging] {
+    OnIoThread([this, serial, server, authenticate, logging, log = log_] {
         if (connection_) connection_->Drop();
         connectionSerial_ = serial;
         connection_ = std::make_shared<CNntpConnection>(
-            io_, server, authenticate, logging, log_,
+            io_, server, authenticate, logging, log,
             [this, serial](NntpEvent e) {
                 e.serial = serial;
                 Push(std::move(e));
