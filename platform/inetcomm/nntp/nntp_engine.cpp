@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "platform/base/trace.h"
+
 namespace quillory::nntp {
 
 namespace {
@@ -385,6 +387,8 @@ void CNntpEngine::FailWith(HRESULT hr, std::string_view line, UINT code, std::st
                            DWORD socketError)
 {
     if (phase_ == Phase::Closed) return;
+    Trace("CNntpEngine::FailWith -- %08x %.*s\n", static_cast<unsigned>(hr), static_cast<int>(problem.size()),
+          problem.data());
     NntpEvent e;
     e.kind = EventKind::Error;
     e.status = status_;
