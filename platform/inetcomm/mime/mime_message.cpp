@@ -27,6 +27,25 @@ std::string Unfolded(const char* raw)
     return out;
 }
 
+// A field name is printable ASCII without ':' (RFC 5322 2.2).
+bool IsFieldName(const char* name)
+{
+    if (!name || !*name) return false;
+    for (const char* p = name; *p; ++p)
+        if (static_cast<unsigned char>(*p) < 33 || static_cast<unsigned char>(*p) > 126 || *p == ':') return false;
+    return true;
+}
+
+// The value as UTF-8 on one line: a CR or LF inside it would end the field
+// and let the rest pose as fields (or as the body) of its own.
+std::string FieldValue(LPCSTR data, ULONG cchData)
+{
+    std::string value = SystemToUtf8(std::string_view(data, cchData ? cchData : std::strlen(data)));
+    for (auto& c : value)
+        if (c == '\r' || c == '\n') c = ' ';
+    return value;
+}
+
 class CMimeHeaderTable final : public IMimeHeaderTable, public CRefCounted {
 public:
     // Keeps the object (and so its message) alive while the table lives.
@@ -70,8 +89,8 @@ public:
     HRESULT AppendRow(LPCSTR name, DWORD, LPCSTR data, ULONG cchData, LPHHEADERROW phRow) override
     {
         if (phRow) *phRow = nullptr;
-        if (!name || !*name || !data) return E_INVALIDARG;
-        const std::string utf8 = SystemToUtf8(std::string_view(data, cchData ? cchData : std::strlen(data)));
+        if (!IsFieldName(name) || !data) return E_INVALIDARG;
+        const std::string utf8 = FieldValue(data, cchData);
         g_mime_object_append_header(object_, name, utf8.c_str(), nullptr);
         GMimeHeaderList* list = Headers();
         const int n = g_mime_header_list_get_count(list);
@@ -116,7 +135,7 @@ public:
         const int index = IndexOf(hRow);
         if (index < 0) return MIME_E_INVALID_HANDLE;
         GMimeHeader* h = g_mime_header_list_get_header_at(Headers(), index);
-        const std::string utf8 = SystemToUtf8(std::string_view(data, cchData ? cchData : std::strlen(data)));
+        const std::string utf8 = FieldValue(data, cchData);
         // Through the object for the first of its name, so parsed fields follow.
         const char* name = g_mime_header_get_name(h);
         if (g_mime_header_list_get_header(Headers(), name) == h) {

@@ -197,7 +197,8 @@ public:
     virtual HRESULT FindNext(LPFINDHEADER pFindHeader, LPHHEADERROW phRow) = 0;
     virtual HRESULT GetCount(ULONG* pcRows) = 0;
     // Appends "pszHeader: pszData" at the end of the header. The data is text in
-    // the system code page; characters outside ASCII are written as RFC 2047 words.
+    // the system code page; characters outside ASCII are written as RFC 2047 words,
+    // CR and LF become blanks. E_INVALIDARG for a name that is no field name.
     virtual HRESULT AppendRow(LPCSTR pszHeader, DWORD dwFlags, LPCSTR pszData, ULONG cchData,
                               LPHHEADERROW phRow) = 0;
     virtual HRESULT DeleteRow(HHEADERROW hRow) = 0;

@@ -44,6 +44,10 @@ std::string ToLf(std::string_view text);
 bool IsAscii(std::string_view text);
 std::string Trim(std::string_view text);
 
+// The last element of a path, so that a name from an article never leads
+// outside the directory an attachment is saved in; empty for "", "." and "..".
+std::string SafeFileName(std::string_view name);
+
 // uuencoded blocks ("begin <mode> <name>" ... "end") inside a text.
 struct UuFile {
     std::string name;

@@ -173,14 +173,14 @@ Entity TextEntity(const char* subtype, const std::string& text, const std::strin
 
 Entity AttachmentEntity(const AttachmentData& a, const std::string& charset)
 {
-    const std::string name = HeaderText(a.name, charset, false);
+    const std::string name = OneLine(HeaderText(a.name, charset, false));
     std::string quoted;
     for (char c : name) {
         if (c == '"' || c == '\\') quoted.push_back('\\');
         quoted.push_back(c);
     }
     Entity e;
-    e.headers = "Content-Type: " + a.mimeTag + "; name=\"" + quoted + "\"\r\n" +
+    e.headers = "Content-Type: " + OneLine(a.mimeTag) + "; name=\"" + quoted + "\"\r\n" +
                 "Content-Transfer-Encoding: base64\r\n" + "Content-Disposition: attachment; filename=\"" + quoted + "\"\r\n";
     e.body = EncodeBase64(a.data);
     return e;

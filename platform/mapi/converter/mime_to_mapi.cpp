@@ -140,7 +140,7 @@ void Walk(GMimeObject* object, Content& content)
             GByteArray* bytes = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(out.get()));
             a.data.assign(bytes->data, bytes->data + bytes->len);
             const char* subject = g_mime_message_get_subject(inner);
-            if (subject && *subject) a.name = Utf8ToSystem(subject) + ".eml";
+            if (subject && *subject) a.name = SafeFileName(Utf8ToSystem(subject) + ".eml");
         }
         content.attachments.push_back(std::move(a));
         return;
@@ -161,7 +161,7 @@ void Walk(GMimeObject* object, Content& content)
     }
     Attachment a;
     a.mimeTag = MimeTagOf(object);
-    if (const char* name = g_mime_part_get_filename(part)) a.name = Utf8ToSystem(name);
+    if (const char* name = g_mime_part_get_filename(part)) a.name = SafeFileName(Utf8ToSystem(name));
     const std::string bytes = DecodedBytes(part);
     a.data.assign(bytes.begin(), bytes.end());
     content.attachments.push_back(std::move(a));

@@ -176,8 +176,18 @@ std::string HeaderPhrase(std::string_view name, std::string_view charset, bool e
     return quoted + "\"";
 }
 
-std::string FoldedHeader(std::string_view name, std::string_view value)
+std::string OneLine(std::string_view text)
 {
+    std::string out(text);
+    for (auto& c : out)
+        if (c == '\r' || c == '\n') c = ' ';
+    return out;
+}
+
+std::string FoldedHeader(std::string_view name, std::string_view rawValue)
+{
+    const std::string line = OneLine(rawValue);
+    const std::string_view value = line;
     std::string out(name);
     out += ":";
     std::size_t lineLength = out.size();

@@ -28,7 +28,9 @@ std::string WrapText(std::string_view text, std::size_t width);
 std::string HeaderText(std::string_view text, std::string_view charset, bool eightBit);
 // A display name: quoted when it holds specials, encoded like HeaderText.
 std::string HeaderPhrase(std::string_view name, std::string_view charset, bool eightBit);
-// "Name: value" folded at blanks to lines of about 78 characters, with CR LF.
+// The text with every CR and LF made a blank, so that it stays inside its field.
+std::string OneLine(std::string_view text);
+// "Name: value" (made one line first) folded at blanks to lines of about 78 characters, with CR LF.
 std::string FoldedHeader(std::string_view name, std::string_view value);
 
 // RFC 5322 date-time in UTC ("Tue, 01 Jul 2003 08:52:37 +0000").

@@ -38,10 +38,7 @@ std::string BeginName(std::string_view line)
     if (i - modeStart < 3 || i - modeStart > 4 || i >= line.size() || line[i] != ' ') return {};
     std::string name(line.substr(i + 1));
     while (!name.empty() && std::isspace(static_cast<unsigned char>(name.back()))) name.pop_back();
-    // Only the last path element: a name never writes outside where it is saved.
-    const auto slash = name.find_last_of("/\\");
-    if (slash != std::string::npos) name.erase(0, slash + 1);
-    return name;
+    return SafeFileName(name);
 }
 
 int Sixbits(char c) { return (static_cast<unsigned char>(c) - ' ') & 0x3F; }
@@ -74,6 +71,16 @@ bool DecodeLine(std::string_view line, std::vector<BYTE>& out)
 char Encode6(int v) { return v == 0 ? '`' : static_cast<char>(' ' + v); }
 
 }  // namespace
+
+std::string SafeFileName(std::string_view name)
+{
+    const auto slash = name.find_last_of("/\\");
+    if (slash != std::string_view::npos) name.remove_prefix(slash + 1);
+    std::string out;
+    for (char c : name) out.push_back(c == '\r' || c == '\n' || c == '\0' ? '_' : c);
+    if (out == "." || out == "..") out.clear();
+    return out;
+}
 
 std::vector<UuFile> ExtractUuencoded(std::string& text)
 {

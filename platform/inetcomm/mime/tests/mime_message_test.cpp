@@ -157,6 +157,26 @@ TEST_F(MimeMessage, EditsTheRootHeaderLikeThePostingSideDoes)
     EXPECT_EQ(size, text.size());
 }
 
+TEST_F(MimeMessage, KeepsAppendedValuesOnTheirOwnLine)
+{
+    auto m = Loaded(kArticle);
+    ComPtr<IMimeHeaderTable> table;
+    ASSERT_EQ(m->BindToObject(HBODY_ROOT, IID_IMimeHeaderTable, table.AsVoidOut()), S_OK);
+    ASSERT_EQ(table->AppendRow("Organization", 0, "Evil\r\nBcc: victim@example.org\r\n\r\nfake body", 0, nullptr), S_OK);
+    EXPECT_EQ(table->AppendRow("Bad Name", 0, "x", 0, nullptr), E_INVALIDARG);
+    EXPECT_EQ(table->AppendRow("Bad:Name", 0, "x", 0, nullptr), E_INVALIDARG);
+    FINDHEADER find{"Subject", 0};
+    HHEADERROW row = nullptr;
+    ASSERT_EQ(table->FindFirst(&find, &row), S_OK);
+    ASSERT_EQ(table->SetRowData(row, 0, "a\nX-Injected: 1", 0), S_OK);
+    ComPtr<IStream> source;
+    ASSERT_EQ(m->GetMessageSource(&source, 0), S_OK);
+    const std::string text = ReadAll(source.Get());
+    EXPECT_EQ(text.find("\nBcc:"), std::string::npos) << text;
+    EXPECT_EQ(text.find("\nX-Injected:"), std::string::npos) << text;
+    EXPECT_EQ(text.find("\nfake body"), std::string::npos) << text;
+}
+
 TEST_F(MimeMessage, FindsEveryRowOfARepeatedField)
 {
     auto m = Loaded("Subject: x\r\nX-A: 1\r\nX-B: 2\r\nX-A: 3\r\n\r\nbody\r\n");

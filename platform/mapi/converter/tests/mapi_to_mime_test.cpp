@@ -80,6 +80,18 @@ TEST_F(MapiToMime, WritesAPlainPostWithEncodedHeadersAndNoNewsRecipients)
     EXPECT_NE(Header(withId, "Message-ID").find("@example.de>"), std::string::npos);
 }
 
+TEST_F(MapiToMime, KeepsEveryTextInsideItsField)
+{
+    auto m = Post("Hi\r\nBcc: victim@example.org", "x");
+    Set(m.Get(), {StringProp(PR_SENDER_NAME, "Eve\r\nX-Injected: 1")});
+    Attach(m.Get(), "a\r\nX-Part-Injected: 1.bin", {1});
+    const std::string a = ToArticle(m.Get(), CCSF_NO_MSGID);
+    EXPECT_EQ(a.find("\nBcc:"), std::string::npos) << a;
+    EXPECT_EQ(a.find("\nX-Injected:"), std::string::npos) << a;
+    EXPECT_EQ(a.find("\nX-Part-Injected:"), std::string::npos) << a;
+    EXPECT_EQ(GetString(FromArticle(a).Get(), PR_SUBJECT), "Hi  Bcc: victim@example.org");
+}
+
 TEST_F(MapiToMime, KeepsEightBitHeadersWhenAllowed)
 {
     auto m = Post("Gr\xFC\xDF" "e", "x");

@@ -92,7 +92,7 @@ TEST_F(MimeToMapi, TurnsPartsIntoBodyAndAttachments)
         "--YY\r\nContent-Type: text/html; charset=utf-8\r\nContent-Transfer-Encoding: base64\r\n\r\n"
         "PHA+R3LDvMOfZTwvcD4=\r\n"
         "--YY--\r\n"
-        "--XX\r\nContent-Type: application/octet-stream\r\nContent-Disposition: attachment; filename=\"data.bin\"\r\n"
+        "--XX\r\nContent-Type: application/octet-stream\r\nContent-Disposition: attachment; filename=\"..\\\\..\\\\data.bin\"\r\n"
         "Content-Transfer-Encoding: base64\r\n\r\nAAEC/w==\r\n"
         "--XX\r\nContent-Type: text/plain; name=notes.txt\r\nContent-Disposition: attachment; filename=notes.txt\r\n\r\n"
         "attached text\r\n"
