@@ -112,10 +112,23 @@ std::optional<FILETIME> ParseInternetDate(const char* text)
     return ft;
 }
 
+// GMime is set up by the news component, so that one once-guard in the
+// process calls g_mime_init (which two threads must not enter together):
+// encoding an empty text makes the component set it up. Only without the
+// component does the converter set it up itself.
 void EnsureGMime()
 {
     static std::once_flag once;
-    std::call_once(once, [] { g_mime_init(); });
+    std::call_once(once, [] {
+        if (IMimeInternational* intl = Component().international) {
+            LPSTR encoded = nullptr;
+            if (SUCCEEDED(intl->Rfc1522Encode("", nullptr, &encoded))) {
+                CoTaskMemFree(encoded);
+                return;
+            }
+        }
+        g_mime_init();
+    });
 }
 
 std::string ToCrLf(std::string_view text)

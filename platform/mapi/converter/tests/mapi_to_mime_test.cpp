@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "platform/base/module.h"
 #include "platform/base/time.h"
 #include "platform/mapi/converter/tests/converter_test_util.h"
 
@@ -121,6 +122,29 @@ TEST_F(MapiToMime, AppliesTheBodyEncodingAskedFor)
     EXPECT_EQ(GetString(back.Get(), PR_BODY), text);
 
     EXPECT_EQ(session_->SetEncoding(IET_RFC1522), E_INVALIDARG);
+}
+
+TEST_F(MapiToMime, WritesTheTextInTheCharsetAskedFor)
+{
+    HMODULE inetcomm = LoadLibrary((BuildLibDir() / "libinetcomm.so").c_str());
+    ASSERT_NE(inetcomm, nullptr);
+    auto getInternat = reinterpret_cast<PFNMIMEOLEGETINTERNAT>(GetProcAddress(inetcomm, "MimeOleGetInternat"));
+    ASSERT_NE(getInternat, nullptr);
+    ComPtr<IMimeInternational> intl;
+    ASSERT_EQ(getInternat(&intl), S_OK);
+    HCHARSET latin9 = nullptr;
+    ASSERT_EQ(intl->FindCharset("iso-8859-15", &latin9), S_OK);
+
+    auto m = Post("s", "\x80 5\r\n");  // the euro sign in the system code page
+    ASSERT_EQ(session_->SetCharset(TRUE, latin9, CSET_APPLY_ALL), S_OK);
+    ASSERT_EQ(session_->SetEncoding(IET_8BIT), S_OK);
+    const std::string a = "\r\n" + ToArticle(m.Get(), CCSF_NO_MSGID);
+    EXPECT_EQ(Header(a, "Content-Type"), "text/plain; charset=\"iso-8859-15\"");
+    EXPECT_EQ(Header(a, "Content-Transfer-Encoding"), "8bit");
+    EXPECT_EQ(Body(a), "\xA4 5\r\n");
+    EXPECT_EQ(GetString(FromArticle(a.substr(2)).Get(), PR_BODY), "\x80 5\r\n");
+    EXPECT_EQ(session_->SetCharset(TRUE, reinterpret_cast<HCHARSET>(&latin9), CSET_APPLY_ALL), E_INVALIDARG);
+    FreeLibrary(inetcomm);
 }
 
 TEST_F(MapiToMime, WrapsPlainTextAtTheColumn)
