@@ -2,6 +2,7 @@
 
 #include <atomic>
 
+#include "platform/base/module.h"
 #include "platform/base/time.h"
 #include "platform/mapi/mapi_alloc.h"
 #include "platform/mapi/mapix.h"
@@ -58,7 +59,13 @@ void RememberModuleInstance(HINSTANCE instance)
     if (g_instanceSet.compare_exchange_strong(expected, true)) g_instance = instance;
 }
 
-HINSTANCE ModuleInstance() { return g_instance.load(); }
+HINSTANCE ModuleInstance()
+{
+    // Before any entry point ran (or when one was given no handle) the module
+    // holding this code answers, so its own string table is found.
+    if (HINSTANCE instance = g_instance.load()) return instance;
+    return ModuleHandleOf(reinterpret_cast<const void*>(&ModuleInstance));
+}
 
 void RecordSettingsClosed() { g_settingsClosedTick = GetTickCount(); }
 

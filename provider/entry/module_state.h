@@ -87,6 +87,7 @@ private:
 
 // ---- Module instance -----------------------------------------------------------
 // The handle given to the first entry point called; later calls keep it.
+// Until then, the handle of the module that holds the provider's code.
 void RememberModuleInstance(HINSTANCE instance);
 HINSTANCE ModuleInstance();
 
