@@ -12,6 +12,7 @@
 #include "platform/com/com_ptr.h"
 #include "platform/mapi/mapi_alloc.h"
 #include "platform/mapi/proputil.h"
+#include "platform/inetcomm/nntp/nntp_transport.h"
 #include "provider/posting/post_article.h"
 
 namespace quillory::quarnex {
@@ -123,6 +124,30 @@ void ForceSender(IPostingLogon& logon, IMessage* message)
         Trace("SubmitPost -- sender not set\n");
 }
 
+// Failures of the connection rather than answers of the server: the post is
+// tried again later instead of being reported undeliverable, whether or not
+// the downloader noticed that its connection is gone.
+bool ConnectionFailure(const PostOutcome& outcome)
+{
+    if (outcome.disconnected) return true;
+    switch (outcome.result) {
+    case IXP_E_CONN:
+    case IXP_E_NOT_CONNECTED:
+    case IXP_E_CONN_SEND:
+    case IXP_E_CONN_RECV:
+    case IXP_E_CANT_FIND_HOST:
+    case IXP_E_FAILED_TO_CONNECT:
+    case IXP_E_CONNECTION_DROPPED:
+    case IXP_E_SOCKET_READ_ERROR:
+    case IXP_E_SOCKET_WRITE_ERROR:
+    case IXP_E_SOCKET_INIT_ERROR:
+    case IXP_E_SOCKET_CONNECT_ERROR:
+    case IXP_E_TIMEOUT:
+    case IXP_E_SECURE_CONNECT_FAILED: return true;
+    default: return false;
+    }
+}
+
 // The one outcome of the post on every newsgroup recipient, then
 // StatusRecips for a failure.
 HRESULT ReportOutcome(IPostingLogon& logon, IMessage* message, SRowSet& rows, const FILETIME& submitted, bool posted,
@@ -182,7 +207,7 @@ HRESULT Post(IPostingLogon& logon, IMessage* message, SRowSet& rows)
     if (!article.empty()) {
         outcome = logon.PostArticle(article);
         // Without an answer from the server the post is tried again later.
-        if (FAILED(outcome.result) && outcome.disconnected) return MAPI_E_NETWORK_ERROR;
+        if (FAILED(outcome.result) && ConnectionFailure(outcome)) return MAPI_E_NETWORK_ERROR;
     }
     const bool posted = !article.empty() && SUCCEEDED(outcome.result);
     if (!posted && outcome.errorText.empty()) outcome.errorText = kUnknownPostError;

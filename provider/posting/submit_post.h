@@ -15,8 +15,9 @@
 // - MAPI_E_NOT_ME: not a post for this logon (no NNTP recipient, newsgroup not
 //   available for posting, another account's stamp, outbound disabled), or a
 //   permanent failure of the conversion; the message is untouched.
-// - MAPI_E_WAIT (converter missing) / MAPI_E_NETWORK_ERROR (connection lost):
-//   *returnParm = 15, the spooler retries after 15 seconds.
+// - MAPI_E_WAIT (converter missing) / MAPI_E_NETWORK_ERROR (no connection to
+//   the server, or lost before it answered): *returnParm = 15, the spooler
+//   retries after 15 seconds. A post the server accepted is never retried.
 #pragma once
 
 #include <cstddef>
