@@ -28,13 +28,16 @@ HRESULT Fail(HRESULT hr, std::string what, std::string& error)
     return hr;
 }
 
-SPropValue Text(ULONG tag, const std::string& s)
+// The value points into the text, which must outlive it.
+SPropValue Text(ULONG tag, const char* s)
 {
     SPropValue v{};
     v.ulPropTag = tag;
-    v.Value.lpszA = const_cast<LPSTR>(s.c_str());
+    v.Value.lpszA = const_cast<LPSTR>(s);
     return v;
 }
+SPropValue Text(ULONG tag, const std::string& s) { return Text(tag, s.c_str()); }
+SPropValue Text(ULONG tag, std::string&& s) = delete;
 
 SPropValue Binary(ULONG tag, const void* data, std::size_t size)
 {

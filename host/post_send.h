@@ -7,7 +7,8 @@
 namespace quillory::host {
 
 // Runs the pass, printing what happened to each outgoing message. Returns the
-// exit status: 0 when nothing was left undeliverable or deferred.
+// exit status: 0 when nothing was deferred or left undeliverable and no new
+// non-delivery report arrived.
 int SendQueuedPosts(IMAPISession* session);
 
 }  // namespace quillory::host
