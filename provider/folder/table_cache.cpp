@@ -1,5 +1,6 @@
 #include "provider/folder/table_cache.h"
 
+#include <cmath>
 #include <limits>
 #include <new>
 #include <strings.h>
@@ -24,13 +25,74 @@ bool SameGroupIgnoringCase(std::string_view a, std::string_view b)
 // The slot a tree's node points at.
 tWord SlotOf(const tBalNode* node) { return node->value; }
 
+// A subtree is lopsided when one side holds more than this share of it.
+constexpr double kScapegoatAlpha = 0.75;
+
+int DepthOf(const tBalNode* node)
+{
+    int depth = 0;
+    for (; node->parent; node = node->parent) ++depth;
+    return depth;
+}
+
+// The deepest node a tree of `size` nodes may hold before a rebuild:
+// log base 1/alpha of the size.
+int DepthLimit(std::int32_t size)
+{
+    return static_cast<int>(std::log(static_cast<double>(size) + 1) / std::log(1 / kScapegoatAlpha)) + 1;
+}
+
 }  // namespace
+
+void InsertBalanced(tULongToULong& tree, const std::vector<std::pair<tWord, tWord>>& sorted,
+                    const InsertFailed& failed)
+{
+    std::vector<std::pair<std::size_t, std::size_t>> pending;
+    if (!sorted.empty()) pending.emplace_back(0, sorted.size());
+    while (!pending.empty()) {
+        const auto [lo, hi] = pending.back();
+        pending.pop_back();
+        const std::size_t mid = lo + (hi - lo) / 2;
+        if (!tree.Insert(sorted[mid].first, sorted[mid].second)) failed(sorted[mid].second);
+        if (mid + 1 < hi) pending.emplace_back(mid + 1, hi);
+        if (lo < mid) pending.emplace_back(lo, mid);
+    }
+}
+
+bool InsertShallow(tULongToULong& tree, tWord key, tWord slot, const InsertFailed& failed)
+{
+    if (!tree.Insert(key, slot)) return false;
+    const tBalNode* node = tree.Find(key);
+    if (DepthOf(node) <= DepthLimit(tree.Size())) return true;
+    const tBalNode* child = node;
+    const tBalNode* scapegoat = node->parent;
+    while (scapegoat &&
+           tBalTree::SubtreeSize(child) <= kScapegoatAlpha * tBalTree::SubtreeSize(scapegoat)) {
+        child = scapegoat;
+        scapegoat = scapegoat->parent;
+    }
+    if (!scapegoat) return true;
+    std::vector<std::pair<tWord, tWord>> pairs;
+    const std::int32_t count = tBalTree::SubtreeSize(scapegoat);
+    pairs.reserve(static_cast<std::size_t>(count));
+    const tBalNode* n = scapegoat;
+    while (n->left) n = n->left;
+    for (std::int32_t i = 0; i < count; ++i, n = tBalTree::Next(n)) pairs.emplace_back(n->key, n->value);
+    for (const auto& [k, v] : pairs) tree.Remove(tree.Find(k));
+    bool kept = true;
+    InsertBalanced(tree, pairs, [&](tWord lost) {
+        if (lost == slot) kept = false;
+        failed(lost);
+    });
+    return kept;
+}
 
 CTableCache::CTableCache() : slots_(std::make_unique<Slots>())
 {
     Trace("CTableCache::CTableCache()\r\n");
-    // Unlimited tolerance: the trees are never rebuilt (Load inserts in an
-    // order that keeps them shallow).
+    // Unlimited tolerance: the trees never rebuild themselves. The cache keeps
+    // them shallow instead: Load inserts median first, and Add rebuilds a
+    // lopsided subtree when a new node lies too deep (InsertShallow).
     bNg_.SetTolerance(0);
     bId_.SetTolerance(0);
 }
@@ -77,7 +139,19 @@ bool CTableCache::Add(ULONG number, std::string_view messageId, std::string_view
     } catch (const std::bad_alloc&) {
         return false;
     }
-    if (!bNg_.Insert(ngKey, slot)) {
+    // A rebuild that runs out of memory may drop other entries' nodes too;
+    // their slots then go with them.
+    const auto lostNg = [this, slot](tWord lost) {
+        if (lost == slot) return;
+        slots_->slots[lost].inNg = false;
+        slots_->ReleaseIfUnused(lost);
+    };
+    const auto lostId = [this, slot](tWord lost) {
+        if (lost == slot) return;
+        slots_->slots[lost].inId = false;
+        slots_->ReleaseIfUnused(lost);
+    };
+    if (!InsertShallow(bNg_, ngKey, slot, lostNg)) {
         slots_->ReleaseIfUnused(slot);
         return false;
     }
@@ -91,9 +165,9 @@ bool CTableCache::Add(ULONG number, std::string_view messageId, std::string_view
         slots_->ReleaseIfUnused(displaced);
         return true;
     }
-    if (!bId_.Insert(idKey, slot)) {
+    if (!InsertShallow(bId_, idKey, slot, lostId)) {
         // Out of memory: take the half-made entry out again.
-        bNg_.Remove(bNg_.Find(ngKey));
+        if (tBalNode* node = bNg_.Find(ngKey); node && SlotOf(node) == slot) bNg_.Remove(node);
         slots_->slots[slot].inNg = false;
         slots_->ReleaseIfUnused(slot);
         return false;

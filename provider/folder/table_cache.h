@@ -5,7 +5,9 @@
 // Two tULongToULong trees index the entries: bNg by number XOR CRC(group) and
 // bId by number XOR CRC(message-id) (CRC: common/crc32.h). Membership is
 // decided on the 32-bit key alone; two entries with equal keys share a slot
-// and the later one takes it.
+// and the later one takes it. The trees never rebuild themselves; the cache
+// keeps them shallow (see InsertShallow), since article numbers arrive in
+// runs whose keys are nearly sorted.
 //
 // Cache file, one CR LF line per entry in ascending bNg key order:
 //   ["? "]<group> <number> <message-id>

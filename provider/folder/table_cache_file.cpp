@@ -112,23 +112,6 @@ private:
     ComPtr<IMAPITable> table_;
 };
 
-// Inserts sorted (key, slot) pairs median first, so that a tree that is
-// never rebuilt still comes out shallow whatever order the file had.
-void InsertBalanced(tULongToULong& tree, const std::vector<std::pair<tWord, tWord>>& sorted,
-                    const std::function<void(tWord slot)>& failed)
-{
-    std::vector<std::pair<std::size_t, std::size_t>> pending;
-    if (!sorted.empty()) pending.emplace_back(0, sorted.size());
-    while (!pending.empty()) {
-        const auto [lo, hi] = pending.back();
-        pending.pop_back();
-        const std::size_t mid = lo + (hi - lo) / 2;
-        if (!tree.Insert(sorted[mid].first, sorted[mid].second)) failed(sorted[mid].second);
-        if (mid + 1 < hi) pending.emplace_back(mid + 1, hi);
-        if (lo < mid) pending.emplace_back(lo, mid);
-    }
-}
-
 // Of the pairs with equal keys the last one (in file order) takes the slot.
 std::vector<std::pair<tWord, tWord>> LastPerKey(std::vector<std::pair<tWord, tWord>> pairs)
 {
@@ -165,6 +148,10 @@ void CTableCache::LoadText(std::string_view text)
     std::vector<std::pair<tWord, tWord>> ngPairs;
     std::vector<std::pair<tWord, tWord>> idPairs;
     try {
+        const auto lines = static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) + 1;
+        slots_->slots.reserve(lines);
+        ngPairs.reserve(lines);
+        idPairs.reserve(lines);
         std::size_t pos = 0;
         while (pos < text.size()) {
             std::size_t end = text.find_first_of("\r\n", pos);

@@ -2,6 +2,8 @@
 // value is the index of a slot; a slot lives while either tree points at it.
 #pragma once
 
+#include <functional>
+#include <utility>
 #include <vector>
 
 #include "provider/folder/table_cache.h"
@@ -42,6 +44,21 @@ struct CTableCache::Slots {
         freeList.clear();
     }
 };
+
+// Called with the slot of a pair that could not be inserted (out of memory).
+using InsertFailed = std::function<void(tWord slot)>;
+
+// Inserts (key, slot) pairs sorted by key median first, so that a tree that
+// is never rebuilt by itself still comes out shallow.
+void InsertBalanced(tULongToULong& tree, const std::vector<std::pair<tWord, tWord>>& sorted,
+                    const InsertFailed& failed);
+
+// Inserts one pair. Articles arrive in runs of consecutive numbers, whose
+// keys would grow a chain in a tree that is never rebuilt; when the new node
+// lies deeper than a balanced tree of this size allows, the smallest
+// ancestor subtree that is clearly lopsided (its "scapegoat") is taken out
+// and inserted again median first. False when the pair is not in the tree.
+bool InsertShallow(tULongToULong& tree, tWord key, tWord slot, const InsertFailed& failed);
 
 // Keys of the two trees.
 tWord GroupKey(ULONG number, std::string_view group);

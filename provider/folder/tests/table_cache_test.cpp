@@ -249,15 +249,46 @@ TEST(TableCache, LoadingASortedFileBuildsShallowTrees)
     // The file is written in key order; inserting it in that order into a
     // tree that is never rebuilt would make a chain as long as the file.
     CTableCache source;
-    for (ULONG n = 1; n <= 20000; ++n) source.Add(n, "<m" + std::to_string(n) + "@x>", "comp.big", true);
+    for (ULONG n = 1; n <= 8000; ++n) source.Add(n, "<m" + std::to_string(n) + "@x>", "comp.big", true);
     CTableCache cache;
     cache.LoadText(source.SaveText());
-    ASSERT_EQ(cache.GroupKeyCount(), 20000u);
-    ASSERT_EQ(cache.IdKeyCount(), 20000u);
-    const int limit = static_cast<int>(std::log2(20000.0)) + 2;
+    ASSERT_EQ(cache.GroupKeyCount(), 8000u);
+    ASSERT_EQ(cache.IdKeyCount(), 8000u);
+    const int limit = static_cast<int>(std::log2(8000.0)) + 2;
     EXPECT_EQ(cache.SaveText(), source.SaveText());
     EXPECT_LE(Depth(cache.GroupRootForTest()), limit);
     EXPECT_LE(Depth(cache.IdRootForTest()), limit);
+}
+
+TEST(TableCache, RunsOfConsecutiveArticlesKeepTheTreesShallow)
+{
+    // Keys of consecutive numbers in one group arrive nearly sorted; a tree
+    // that is never rebuilt would turn every run into a chain.
+    CTableCache cache;
+    for (ULONG n = 1; n <= 8000; ++n) ASSERT_TRUE(cache.Add(n, "<r" + std::to_string(n) + ">", "comp.run", n % 3 == 0));
+    for (ULONG n = 1; n <= 3000; ++n) ASSERT_TRUE(cache.Add(n, "<s" + std::to_string(n) + ">", "comp.other", false));
+    EXPECT_EQ(cache.GroupKeyCount(), 11000u);
+    EXPECT_EQ(cache.IdKeyCount(), 11000u);
+    const int limit = static_cast<int>(std::log(11000.0) / std::log(1 / 0.75)) + 2;
+    EXPECT_LE(Depth(cache.GroupRootForTest()), limit);
+    EXPECT_LE(Depth(cache.IdRootForTest()), limit);
+    // Nothing was lost or mixed up on the way.
+    for (ULONG n = 1; n <= 8000; ++n) {
+        const KnownArticle* e = cache.FindByGroup(n, "comp.run");
+        ASSERT_NE(e, nullptr) << n;
+        EXPECT_EQ(e->messageId, "<r" + std::to_string(n) + ">");
+        EXPECT_EQ(e->confirmed, n % 3 == 0);
+        ASSERT_EQ(cache.FindById(n, e->messageId), e);
+    }
+    tWord previous = 0;
+    std::size_t seen = 0;
+    cache.ForEachByGroup([&](const KnownArticle& e) {
+        const tWord key = e.number ^ Crc32(e.group);
+        EXPECT_TRUE(seen == 0 || key > previous);
+        previous = key;
+        ++seen;
+    });
+    EXPECT_EQ(seen, 11000u);
 }
 
 }  // namespace
