@@ -283,7 +283,10 @@ int RunMarkCommand(Args args)
         if (!found) return Fail("mark", "no header row " + spec + " (nothing was marked)");
         chosen.push_back(found);
     }
-    const ULONG bit = o.remove ? MSGSTATUS_REMOTE_DELETE : MSGSTATUS_REMOTE_DOWNLOAD;
+    // A download is a retrieval, as a mail client marks it: the transport
+    // drops the row once the article is filed. A download mark alone keeps
+    // the row marked, and the transport would fetch it again and again.
+    const ULONG bit = o.remove ? MSGSTATUS_REMOTE_DELETE : MSGSTATUS_REMOTE_DOWNLOAD | MSGSTATUS_REMOTE_DELETE;
     for (Target* t : chosen) {
         ULONG old = 0;
         const HRESULT hr = t->folder->folder->SetMessageStatus(
