@@ -79,3 +79,15 @@ if [ ${#missing[@]} -gt 0 ]; then
   echo "== not shown yet: the send and receive delivered no articles of ${missing[*]} into the store;"
   echo "   this build's transport does not yet deliver them (the group list and subscriptions above are real)"
 fi
+
+# Articles arrive once: a second send and receive finds nothing new to file.
+if [ ${#missing[@]} -lt ${#NEWSGROUPS[@]} ]; then
+  echo "== a second send and receive"
+  "$Q" sync --profile Default >/dev/null
+  if [ "$("$Q" store threads --profile Default)" = "$THREADS" ]; then
+    echo "nothing new arrived and nothing arrived twice"
+  else
+    echo "the folders changed:"
+    "$Q" store threads --profile Default
+  fi
+fi
