@@ -39,16 +39,6 @@ SPropValue Text(ULONG tag, const char* s)
 SPropValue Text(ULONG tag, const std::string& s) { return Text(tag, s.c_str()); }
 SPropValue Text(ULONG tag, std::string&& s) = delete;
 
-// Constant texts are taken as they are: through the std::string overload they
-// would become a temporary that is gone before SetProps reads it.
-SPropValue Text(ULONG tag, const char* s)
-{
-    SPropValue v{};
-    v.ulPropTag = tag;
-    v.Value.lpszA = const_cast<LPSTR>(s);
-    return v;
-}
-
 SPropValue Binary(ULONG tag, const void* data, std::size_t size)
 {
     SPropValue v{};
