@@ -3,6 +3,8 @@
 # Included by provider/CMakeLists.txt once the core exists.
 quillory_library(quarnex32 SHARED ${QUARNEX_EXPORT_SOURCES})
 target_link_libraries(quarnex32 PRIVATE quarnex_core)
+target_compile_definitions(quarnex32 PRIVATE QUARNEX_VERSION_MAJOR=${PROJECT_VERSION_MAJOR}
+  QUARNEX_VERSION_MINOR=${PROJECT_VERSION_MINOR} QUARNEX_VERSION_PATCH=${PROJECT_VERSION_PATCH})
 set_target_properties(quarnex32 PROPERTIES CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
 # Hidden visibility still lets the standard library's template instances out;
 # the version script keeps the exports to the entries and the resource table.

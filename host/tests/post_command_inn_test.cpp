@@ -212,6 +212,7 @@ TEST_F(PostCommand, PostsAreReadBackFiledOnSyncAndRepliesThread)
     EXPECT_TRUE(Contains(header, "Subject: Hello group\r\n")) << header;
     EXPECT_TRUE(Contains(header, "Ann Smith <ann@example.org>")) << header;
     EXPECT_TRUE(Contains(header, "X-Transport: Quillory v")) << header;
+    EXPECT_FALSE(Contains(header, "Quillory v0.0,")) << header;  // the provider library's own version
     EXPECT_FALSE(Contains(header, "\r\nTo:")) << header;
     EXPECT_TRUE(Contains(*article, "\r\n.\r\nAfter a lone dot\r\n")) << *article;
     EXPECT_EQ(client.Count(second), 1);
