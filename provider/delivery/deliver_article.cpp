@@ -28,6 +28,22 @@ HRESULT SeekToStart(IStream* stream)
     return stream->Seek(zero, STREAM_SEEK_SET, nullptr);
 }
 
+// Whether anything but the origin lines (and blank lines) is in the text.
+bool HasArticleText(std::string_view head)
+{
+    std::size_t pos = 0;
+    while (pos < head.size()) {
+        std::size_t end = head.find("\r\n", pos);
+        if (end == std::string_view::npos) end = head.size();
+        const std::string_view line = head.substr(pos, end - pos);
+        pos = end + 2;
+        if (line.empty()) continue;
+        if (line.starts_with(kOriginNewsgroupDefault) || line.starts_with(kOriginArticleDefault)) continue;
+        return true;
+    }
+    return false;
+}
+
 HRESULT ReadOrigin(IStream* article, ArticleOrigin& origin)
 {
     HRESULT hr = SeekToStart(article);
@@ -37,6 +53,11 @@ HRESULT ReadOrigin(IStream* article, ArticleOrigin& origin)
     hr = article->Read(head.data(), static_cast<ULONG>(head.size()), &got);
     if (FAILED(hr)) return hr;
     if (got >= kOriginMinBytes) origin = ParseArticleOrigin(std::string_view(head.data(), got));
+    if (origin.articleNumber != 0 && !HasArticleText(std::string_view(head.data(), got))) {
+        // The origin lines alone would make an empty message of nothing.
+        Trace("DeliverArticle -- no article after the origin lines\n");
+        origin.articleNumber = 0;
+    }
     return SeekToStart(article);
 }
 

@@ -258,6 +258,8 @@ TEST_F(Delivery, NothingIsFiledWithoutArticleNumberOrAccountFolder)
     CreateStreamOnHGlobal(nullptr, TRUE, &s);
     s->Write(bare.data(), static_cast<ULONG>(bare.size()), nullptr);
     EXPECT_EQ(DeliverArticle(s.Get(), nullptr, nullptr, target), E_FAIL);
+    // The origin lines with no article after them.
+    EXPECT_EQ(Deliver("alt.test", 9, ""), E_FAIL);
 
     account.values[acct::kAccountName].ulPropTag = PROP_TAG(PT_ERROR, PROP_ID(PR_DISPLAY_NAME));
     EXPECT_EQ(Deliver("alt.test", 9, Article("<n@x>", "N")), E_FAIL);
