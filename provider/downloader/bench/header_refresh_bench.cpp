@@ -1,0 +1,198 @@
+// A header refresh of one large group through the provider: the downloader's
+// header job (GROUP, OVER through the news component, a header row per
+// overview line into the remote-header table, the known-articles cache)
+// against a plain blocking socket doing GROUP and OVER of the same range.
+// Prints rows per second and the ratio of the two times (target: 2.0 or less).
+//
+// Needs the local news server (scripts/inn-setup.sh) and its benchmark group,
+// seeded once with scripts/inn-bench-seed.py (100,000 articles by default).
+// Build in Release (see README, Benchmarks), then:
+//   build-rel/bin/header_refresh_bench [rounds]
+// nntp_over_bench gives the news component's own OVER time for the same
+// range, the other ratio worth reading next to this one.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "common/account_props.h"
+#include "common/regstore.h"
+#include "platform/base/window.h"
+#include "platform/com/refcounted.h"
+#include "provider/downloader/folder_owner.h"
+#include "provider/downloader/nntp_downloader.h"
+#include "provider/folder/mapi_folder.h"
+
+namespace {
+
+using namespace quillory;
+using namespace quillory::quarnex;
+using Clock = std::chrono::steady_clock;
+
+constexpr char kGroup[] = "quillory.bench.over";
+constexpr char kListFile[] = "groups-bench.txt";
+constexpr unsigned short kPort = 119;
+
+double Seconds(Clock::time_point since) { return std::chrono::duration<double>(Clock::now() - since).count(); }
+
+// GROUP and OVER of the whole group on a plain socket; the overview lines read.
+std::size_t PlainOver(double& seconds)
+{
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(kPort);
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+        std::perror("connect");
+        std::exit(1);
+    }
+    int one = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    std::string buffer;
+    std::size_t pos = 0;
+    auto line = [&]() {
+        for (;;) {
+            if (const auto nl = buffer.find('\n', pos); nl != std::string::npos) {
+                std::string l = buffer.substr(pos, nl - pos);
+                pos = nl + 1;
+                if (pos > (1 << 20)) buffer.erase(0, pos), pos = 0;
+                return l;
+            }
+            char chunk[65536];
+            const ssize_t n = recv(fd, chunk, sizeof chunk, 0);
+            if (n <= 0) return std::string(".");
+            buffer.append(chunk, static_cast<std::size_t>(n));
+        }
+    };
+    auto send = [fd](const std::string& s) { (void)!::send(fd, s.data(), s.size(), MSG_NOSIGNAL); };
+    line();
+    send("MODE READER\r\n");
+    line();
+    const auto start = Clock::now();
+    send(std::string("GROUP ") + kGroup + "\r\n");
+    const std::string group = line();
+    unsigned long count = 0, first = 0, last = 0;
+    std::sscanf(group.c_str(), "211 %lu %lu %lu", &count, &first, &last);
+    send("OVER " + std::to_string(first) + "-" + std::to_string(last) + "\r\n");
+    line();
+    std::size_t lines = 0;
+    for (std::string l = line(); l != ".\r" && l != "."; l = line()) ++lines;
+    seconds = Seconds(start);
+    send("QUIT\r\n");
+    close(fd);
+    return lines;
+}
+
+class CBenchLogon final : public IFolderLogon {
+public:
+    explicit CBenchLogon(std::string path) : path_(std::move(path)) {}
+    IMsgStore* FolderMessageStore() override { return nullptr; }
+    bool DownloadRequested() override { return false; }
+    std::string KnownArticlesPath() override { return path_; }
+
+private:
+    std::string path_;
+};
+
+class COwner final : public CFolderOwner {
+public:
+    explicit COwner(CMAPIFolder* folder) : folder_(folder) {}
+    CMAPIFolder* HeaderFolder() override { return folder_; }
+
+private:
+    CMAPIFolder* folder_;
+};
+
+// One refresh into a new header folder with an empty cache; the rows made.
+ULONG ProviderRefresh(const std::filesystem::path& dataDir, std::vector<SPropValue>& account, double& seconds)
+{
+    const std::string cachePath = (dataDir / "groups-bench-del.txt").string();
+    std::filesystem::remove(cachePath);
+    CBenchLogon logon(cachePath);
+    ComPtr<CMAPIFolder> folder = ComPtr<CMAPIFolder>::Attach(NewComObject<CMAPIFolder>());
+    if (FAILED(folder->Attach(nullptr, &logon))) std::exit(1);
+    COwner owner(folder.Get());
+    CNNTPDownloader downloader;
+    if (FAILED(downloader.CreateTransport())) {
+        std::fprintf(stderr, "the news component did not load (QUILLORY_LIBPATH?)\n");
+        std::exit(1);
+    }
+    const auto start = Clock::now();
+    if (FAILED(downloader.RefreshHeaders(&owner, account, 0))) std::exit(1);
+    while (!downloader.IsFinished()) {
+        if (MsgWaitForMultipleObjects(0, nullptr, FALSE, 750, QS_ALLINPUT) != WAIT_OBJECT_0) continue;
+        MSG msg;
+        while (PeekMessage(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessage(&msg);
+        }
+    }
+    seconds = Seconds(start);
+    HRESULT code = S_OK;
+    std::string text;
+    if (downloader.GetError(code, &text)) std::fprintf(stderr, "refresh failed: %08x %s\n", unsigned(code), text.c_str());
+    return folder->RowCount();
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
+    const auto root = std::filesystem::temp_directory_path() / ("quillory-refresh-bench-" + std::to_string(getpid()));
+    const auto dataDir = root / "data";
+    std::filesystem::create_directories(dataDir);
+    setenv("QUILLORY_HOME", root.c_str(), 1);
+    if (!std::getenv("QUILLORY_LIBPATH")) {
+        const auto lib = std::filesystem::canonical("/proc/self/exe").parent_path().parent_path() / "lib";
+        setenv("QUILLORY_LIBPATH", lib.c_str(), 1);
+    }
+    WriteRegString(kMainKey, kValDir, dataDir.string() + "/");
+    std::ofstream(dataDir / "groups-bench-sub.txt") << "# Subscribed groups\r\n" << kGroup << "\r\n";
+
+    std::vector<SPropValue> account(acct::kCount);
+    for (int i = 0; i < acct::kCount; ++i) {
+        account[i].ulPropTag = CHANGE_PROP_TYPE(acct::kTags[i], PT_ERROR);
+        account[i].Value.err = MAPI_E_NOT_FOUND;
+    }
+    auto text = [&](acct::Index i, const char* s) {
+        account[i].ulPropTag = acct::kTags[i];
+        account[i].Value.lpszA = const_cast<LPSTR>(s);
+    };
+    text(acct::kAccountName, "Bench");
+    text(acct::kServer, "127.0.0.1");
+    text(acct::kGroupListFile, kListFile);
+    account[acct::kPort].ulPropTag = acct::kTags[acct::kPort];
+    account[acct::kPort].Value.l = kPort;
+    account[acct::kTimeout].ulPropTag = acct::kTags[acct::kTimeout];
+    account[acct::kTimeout].Value.l = 60;
+
+    double bestPlain = 1e9, bestRefresh = 1e9;
+    std::size_t lines = 0;
+    ULONG rows = 0;
+    for (int r = 0; r < rounds; ++r) {
+        double plain = 0, refresh = 0;
+        lines = PlainOver(plain);
+        rows = ProviderRefresh(dataDir, account, refresh);
+        std::printf("round %d: plain OVER %zu lines in %.3f s; provider refresh %lu rows in %.3f s\n", r + 1, lines,
+                    plain, static_cast<unsigned long>(rows), refresh);
+        bestPlain = std::min(bestPlain, plain);
+        bestRefresh = std::min(bestRefresh, refresh);
+    }
+    std::printf("best: plain OVER %.3f s (%.0f lines/s), provider refresh %.3f s (%.0f rows/s), ratio %.2f "
+                "(target 2.0 or less)\n",
+                bestPlain, lines / bestPlain, bestRefresh, rows / bestRefresh, bestRefresh / bestPlain);
+    std::filesystem::remove_all(root);
+    return rows == lines ? 0 : 1;
+}
