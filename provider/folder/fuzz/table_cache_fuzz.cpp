@@ -1,6 +1,7 @@
 // Known-articles cache files from disk: reading never fails or hangs, every
 // entry read is well formed, what is written back reads back the same, and
 // pruning and range narrowing over whatever was read terminate.
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -51,6 +52,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                  std::to_string(static_cast<std::int32_t>(e.number)).size() + 1 + e.messageId.size();
         if (line >= kCacheLineMinLength && !SameEntry(again.FindByGroup(e.number, e.group), e)) std::abort();
     });
+
+    // Runs of consecutive articles added on top, steered by the input: every
+    // entry stays reachable through both trees.
+    if (size >= 4) {
+        const ULONG start = static_cast<ULONG>(data[2]) << 8 | data[3];
+        const std::size_t run = std::min<std::size_t>(size, 300) * 2;
+        for (std::size_t i = 0; i < run; ++i) {
+            const auto n = static_cast<ULONG>(start + (data[i % size] & 1 ? i : run - i) + 1);
+            again.Add(n, "<" + std::to_string(n) + ">", "fuzz.run", (i & 1) != 0);
+        }
+        std::size_t seen = 0;
+        again.ForEachByGroup([&](const KnownArticle& e) {
+            ++seen;
+            if (!SameEntry(again.FindByGroup(e.number, e.group), e)) std::abort();
+        });
+        if (seen != again.GroupKeyCount()) std::abort();
+    }
 
     // Pruning (with the full scan) and narrowing over what was read.
     SetTickCountSource([] { return DWORD{0}; });
