@@ -322,15 +322,21 @@ TEST_F(NewsRoundTrip, RefreshedRowsWaitUnmarkedAndProcessingDeliversOnlyTheMarke
                 if (r.group == seed.files) chosen.push_back(&r);
             }
             ASSERT_EQ(chosen.size(), 2u);
-            // Marked to retrieve, as a mail client marks them.
-            for (const auto* r : chosen)
-                ASSERT_EQ(flow->Mark(*r, MSGSTATUS_REMOTE_DOWNLOAD | MSGSTATUS_REMOTE_DELETE), S_OK);
+            // One marked to retrieve, one to fetch a copy of (its row stays).
+            ASSERT_EQ(flow->Mark(*chosen[0], MSGSTATUS_REMOTE_DOWNLOAD | MSGSTATUS_REMOTE_DELETE), S_OK);
+            ASSERT_EQ(flow->Mark(*chosen[1], MSGSTATUS_REMOTE_DOWNLOAD), S_OK);
+            const ULONG copied = chosen[1]->article;
 
             ASSERT_EQ(flow->Run(PROCESS_XP_HEADER_CACHE, pass, outcomes), S_OK);
             EXPECT_EQ(outcomes[0].result, S_OK);
             ASSERT_EQ(flow->Rows(rows), S_OK);
-            EXPECT_EQ(rows.size(), 5u);  // the delivered rows leave the table
-            for (const auto& r : rows) EXPECT_EQ(r.group, seed.talk);
+            ASSERT_EQ(rows.size(), 6u);  // the retrieved row left the table, the copied one stays
+            for (const auto& r : rows) {
+                EXPECT_EQ(r.status & MSGSTATUS_REMOTE_DOWNLOAD, 0u) << r.group << ":" << r.article;
+                if (r.group == seed.files) {
+                    EXPECT_EQ(r.article, copied);
+                }
+            }
             flow.reset();
             spooler.Stop();
         }

@@ -103,10 +103,14 @@ void CNNTPDownloader::RowAction(const SRow& row)
     CMAPIFolder* folder = HeaderFolder();
     if (!folder) return;
     const ULONG status = static_cast<ULONG>(row.lpProps[2].Value.l);
-    if (status & MSGSTATUS_REMOTE_DELETE)
+    if (status & MSGSTATUS_REMOTE_DELETE) {
         folder->DeleteRow(row, true, (status & MSGSTATUS_REMOTE_DOWNLOAD) == 0);
-    else
+    } else {
+        // A copy was fetched and the row stays; the logon's pass takes the
+        // first row marked for download, so the mark has to go with it.
         folder->MarkRead(row);
+        folder->ClearDownloadMark(row);
+    }
 }
 
 HRESULT CNNTPDownloader::SendArticle(ULONG number)

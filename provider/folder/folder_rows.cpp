@@ -148,6 +148,20 @@ HRESULT CMAPIFolder::MarkRead(const SRow& row)
     return hr;
 }
 
+HRESULT CMAPIFolder::ClearDownloadMark(const SRow& row)
+{
+    if (!table_) return E_FAIL;
+    const LPSPropValue id = PpropFindProp(row.lpProps, row.cValues, PR_ENTRYID);
+    if (!id) return MAPI_E_INVALID_PARAMETER;
+    CTableRow stored;
+    if (const HRESULT hr = ReadRow(*id, &stored); FAILED(hr)) return hr;
+    LPSPropValue status = stored.Find(PR_MSG_STATUS);
+    if (!status || !(status->Value.ul & MSGSTATUS_REMOTE_DOWNLOAD)) return S_OK;
+    status->Value.ul &= ~MSGSTATUS_REMOTE_DOWNLOAD;
+    StampChangeTime();
+    return table_->HrModifyRow(stored.Get());
+}
+
 ULONG CMAPIFolder::RowCount()
 {
     ComPtr<IMAPITable> view;

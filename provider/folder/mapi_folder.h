@@ -148,6 +148,10 @@ public:
     HRESULT ClearRows();
     // Sets MSGFLAG_READ on the table row whose PR_ENTRYID `row` carries.
     HRESULT MarkRead(const SRow& row);
+    // Clears MSGSTATUS_REMOTE_DOWNLOAD on that row: a row kept after its
+    // article was fetched must not be offered for download again, or the
+    // marked-rows pass would fetch the same article without end.
+    HRESULT ClearDownloadMark(const SRow& row);
 
     // Rows in the table; 0 on any failure.
     ULONG RowCount();

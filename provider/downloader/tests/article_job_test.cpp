@@ -24,6 +24,12 @@ protected:
         const SPropValue* flags = copy.Find(PR_MESSAGE_FLAGS);
         return flags ? static_cast<ULONG>(flags->Value.l) : 0xFFFFFFFF;
     }
+    ULONG StatusOf(const MarkedRow& row)
+    {
+        const RowCopy copy = TableRow(folder.Get(), MakeHeaderEntryId(row.number, row.messageId, row.group));
+        const SPropValue* status = copy.Find(PR_MSG_STATUS);
+        return status ? static_cast<ULONG>(status->Value.l) : 0xFFFFFFFF;
+    }
     bool InTable(const MarkedRow& row)
     {
         return static_cast<bool>(TableRow(folder.Get(), MakeHeaderEntryId(row.number, row.messageId, row.group)));
@@ -69,6 +75,8 @@ TEST_F(ArticleJobTest, GroupIsSentOnlyWhenTheNextRowChangesGroup)
     EXPECT_FALSE(folder->Cache().FindByGroup(1, "alt.a")->confirmed);
     EXPECT_EQ(FlagsOf(rows[1]) & MSGFLAG_READ, MSGFLAG_READ);
     EXPECT_EQ(FlagsOf(rows[2]) & MSGFLAG_READ, 0u);
+    // A row kept after its copy was fetched is not offered for download again.
+    EXPECT_EQ(StatusOf(rows[1]) & MSGSTATUS_REMOTE_DOWNLOAD, 0u);
 }
 
 TEST_F(ArticleJobTest, FailedArticleIsSkippedAndTheJobGoesOn)
