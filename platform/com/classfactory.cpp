@@ -123,6 +123,22 @@ void CoUninitialize()
     if (t_comInitCount > 0) --t_comInitCount;
 }
 
+HRESULT CLSIDFromProgID(LPCSTR lpszProgID, CLSID* lpclsid)
+{
+    if (!lpszProgID || !lpclsid) return E_INVALIDARG;
+    HKEY key = nullptr;
+    if (RegOpenKeyEx(HKEY_CLASSES_ROOT, (std::string(lpszProgID) + "\\CLSID").c_str(), 0, KEY_READ, &key) !=
+        ERROR_SUCCESS)
+        return CO_E_CLASSSTRING;
+    char buffer[64] = {};
+    DWORD type = 0;
+    DWORD size = sizeof(buffer) - 1;
+    const LONG rc = RegQueryValueEx(key, nullptr, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size);
+    RegCloseKey(key);
+    if (rc != ERROR_SUCCESS || type != REG_SZ) return CO_E_CLASSSTRING;
+    return CLSIDFromString(buffer, lpclsid);
+}
+
 HRESULT CoGetClassObject(REFCLSID rclsid, DWORD dwClsContext, void*, REFIID riid, void** ppv)
 {
     if (!ppv) return E_POINTER;

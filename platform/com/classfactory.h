@@ -52,6 +52,10 @@ HRESULT CoInitialize(void* pvReserved);
 HRESULT CoInitializeEx(void* pvReserved, DWORD dwCoInit);
 void CoUninitialize();
 
+// The CLSID of a ProgID: the default value of HKEY_CLASSES_ROOT "<ProgID>\CLSID".
+// CO_E_CLASSSTRING when the ProgID is not registered or names no CLSID.
+HRESULT CLSIDFromProgID(LPCSTR lpszProgID, CLSID* lpclsid);
+
 // The class factory of rclsid (riid is usually IID_IClassFactory).
 // REGDB_E_CLASSNOTREG without a registration, CO_E_DLLNOTFOUND when the module
 // does not load, CO_E_ERRORINDLL when it has no DllGetClassObject.

@@ -107,6 +107,19 @@ TEST_F(MimeMessage, FollowsTheRegistryAndReportsMissingClasses)
     EXPECT_EQ(CoCreateInstance(unknown, nullptr, CLSCTX_ALL, IID_IUnknown, &p), CLASS_E_CLASSNOTAVAILABLE);
 }
 
+TEST_F(MimeMessage, ProgIdsLeadToTheirClass)
+{
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKey(HKEY_CLASSES_ROOT, "Quillory.MimeMessage\\CLSID", &key), ERROR_SUCCESS);
+    const std::string clsid = quillory::GuidToString(CLSID_IMimeMessage);
+    RegSetValueEx(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(clsid.c_str()), static_cast<DWORD>(clsid.size() + 1));
+    RegCloseKey(key);
+    CLSID found{};
+    ASSERT_EQ(CLSIDFromProgID("Quillory.MimeMessage", &found), S_OK);
+    EXPECT_EQ(found, CLSID_IMimeMessage);
+    EXPECT_EQ(CLSIDFromProgID("Quillory.NoSuchThing", &found), CO_E_CLASSSTRING);
+}
+
 TEST_F(MimeMessage, EditsTheRootHeaderLikeThePostingSideDoes)
 {
     auto m = Loaded(kArticle);
