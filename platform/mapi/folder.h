@@ -11,7 +11,7 @@ namespace quillory::store {
 bool IsComputedFolderTag(ULONG tag);
 std::vector<ULONG> ComputedFolderTags();
 HRESULT ComputedFolderProp(const StoreContext& ctx, const FolderRecord& f, ULONG tag, ULONG depth, void* lpBase,
-                           SPropValue* out);
+                           SPropValue* out, const FolderCounts* known = nullptr);
 
 // A folder's contents table (associated messages when asked).
 HRESULT CreateContentsTable(const ContextPtr& ctx, RowId folder, bool associated, LPMAPITABLE* lppTable);

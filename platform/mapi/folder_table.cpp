@@ -68,6 +68,8 @@ HRESULT FolderRowValues(const StoreContext& ctx, const FolderRecord& f, ULONG de
 {
     CPropertyBag stored;
     LoadFolderProps(*ctx.db, f.id, stored);
+    // A row carries all four counts: one query instead of one per column.
+    const FolderCounts counts = CountFolder(*ctx.db, f.id);
     std::vector<ULONG> tags = ComputedFolderTags();
     tags.push_back(PR_INSTANCE_KEY);
     tags.push_back(PR_DEPTH);
@@ -81,7 +83,7 @@ HRESULT FolderRowValues(const StoreContext& ctx, const FolderRecord& f, ULONG de
             for (int b = 0; b < 8; ++b) key[b] = static_cast<BYTE>(static_cast<std::uint64_t>(f.id) >> (8 * b));
             v.ulPropTag = PR_INSTANCE_KEY;
             if (const SCODE sc = ChainBinary(key, row.props.Get(), v.Value.bin); FAILED(sc)) return sc;
-        } else if (const HRESULT hr = ComputedFolderProp(ctx, f, tag, depth, row.props.Get(), &v); FAILED(hr)) {
+        } else if (const HRESULT hr = ComputedFolderProp(ctx, f, tag, depth, row.props.Get(), &v, &counts); FAILED(hr)) {
             return hr;
         }
         ++i;
@@ -108,7 +110,7 @@ bool IsComputedFolderTag(ULONG tag)
 std::vector<ULONG> ComputedFolderTags() { return {std::begin(kComputedFolder), std::end(kComputedFolder)}; }
 
 HRESULT ComputedFolderProp(const StoreContext& ctx, const FolderRecord& f, ULONG tag, ULONG depth, void* lpBase,
-                           SPropValue* out)
+                           SPropValue* out, const FolderCounts* known)
 {
     ULONG canonical = Matches(tag, PR_DEPTH) ? PR_DEPTH : 0;
     for (ULONG t : kComputedFolder) {
@@ -117,7 +119,7 @@ HRESULT ComputedFolderProp(const StoreContext& ctx, const FolderRecord& f, ULONG
     if (!canonical) return MAPI_E_NOT_FOUND;
     out->ulPropTag = canonical;
     auto entryId = [&](ULONG kind, RowId id) { return ChainBinary(ctx.EntryId(kind, id), lpBase, out->Value.bin); };
-    auto counts = [&] { return CountFolder(*ctx.db, f.id); };
+    auto counts = [&] { return known ? *known : CountFolder(*ctx.db, f.id); };
     switch (canonical) {
     case PR_ENTRYID:
     case PR_RECORD_KEY: return entryId(MAPI_FOLDER, f.id);

@@ -52,7 +52,7 @@ CREATE TABLE messages(
   modified INTEGER NOT NULL,
   large INTEGER NOT NULL,
   props BLOB NOT NULL);
-CREATE INDEX messages_by_folder ON messages(folder, assoc);
+CREATE INDEX messages_by_folder ON messages(folder, assoc, flags);
 CREATE TABLE message_large(
   message INTEGER NOT NULL, tag INTEGER NOT NULL, value BLOB NOT NULL,
   PRIMARY KEY(message, tag));
