@@ -471,7 +471,7 @@ TEST(StoreTags, NamesAndHexTagsParse)
 TEST(StoreTags, TableCoversEveryTagOfTheHeader)
 {
     const auto header =
-        std::filesystem::path(__FILE__).parent_path().parent_path().parent_path() / "platform" / "mapi" / "mapitags.h";
+        std::filesystem::path(QUILLORY_SOURCE_DIR) / "platform" / "mapi" / "mapitags.h";
     std::ifstream in(header);
     if (!in) GTEST_SKIP() << "source tree not found at " << header;
     const std::regex def("constexpr ULONG (PR_[A-Z0-9_]+) = (0x[0-9A-Fa-f]{8});");
