@@ -87,12 +87,61 @@ function(quillory_benchmark name)
   quillory_warnings(${name})
 endfunction()
 
-# quillory_embed_resources(target OUTPUT file.cpp [DATA type name file]... [STRINGS file]...)
+# quillory_string_tables(LANGUAGES NAME:CHARSET:DIR...) — once, in common/.
+# Generates the STRTABLE blob of every user-interface language from its UTF-8
+# string lists (cmake/quillory_strtable.cpp) into build/strtables/NAME; the
+# first language is the reference every other must match id for id.
+function(quillory_string_tables)
+  cmake_parse_arguments(S "" "" "LANGUAGES" ${ARGN})
+  set(outdir ${PROJECT_BINARY_DIR}/strtables)
+  add_executable(quillory_strtable ${PROJECT_SOURCE_DIR}/cmake/quillory_strtable.cpp
+    ${PROJECT_SOURCE_DIR}/common/codepage.cpp ${PROJECT_SOURCE_DIR}/common/strtable_format.cpp)
+  target_include_directories(quillory_strtable PRIVATE ${PROJECT_SOURCE_DIR})
+  set_target_properties(quillory_strtable PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/tools)
+  quillory_warnings(quillory_strtable)
+  set(args "")
+  set(outputs "")
+  set(deps "")
+  set(names "")
+  foreach(lang IN LISTS S_LANGUAGES)
+    string(REPLACE ":" ";" parts "${lang}")
+    list(GET parts 0 name)
+    list(GET parts 1 charset)
+    list(GET parts 2 dir)
+    get_filename_component(dir "${dir}" ABSOLUTE BASE_DIR ${CMAKE_CURRENT_SOURCE_DIR})
+    file(GLOB lists CONFIGURE_DEPENDS ${dir}/*.strings)
+    list(APPEND args "${name}:${charset}:${dir}")
+    list(APPEND outputs ${outdir}/${name})
+    list(APPEND deps ${lists})
+    list(APPEND names ${name})
+  endforeach()
+  add_custom_command(OUTPUT ${outputs}
+    COMMAND quillory_strtable ${outdir} ${args}
+    DEPENDS quillory_strtable ${deps}
+    COMMENT "Generating the string tables"
+    VERBATIM)
+  add_custom_target(quillory_strtables DEPENDS ${outputs})
+  set_property(GLOBAL PROPERTY QUILLORY_STRTABLE_NAMES ${names})
+  set_property(GLOBAL PROPERTY QUILLORY_STRTABLE_DIR ${outdir})
+endfunction()
+
+# quillory_embed_resources(target OUTPUT file.cpp [DATA type name file]... [STRINGS file]...
+#                          [STRTABLES])
 # Generates the target's resource table (platform/base/resource.h) from data
 # files (type and name: a decimal id or a name) and string lists ("ID TEXT"
 # lines, see cmake/quillory_resgen.cpp), and adds it to the target's sources.
+# STRTABLES adds the generated string tables of quillory_string_tables as
+# STRTABLE resources named after their languages.
 function(quillory_embed_resources target)
-  cmake_parse_arguments(R "" "OUTPUT" "DATA;STRINGS" ${ARGN})
+  cmake_parse_arguments(R "STRTABLES" "OUTPUT" "DATA;STRINGS" ${ARGN})
+  if(R_STRTABLES)
+    get_property(names GLOBAL PROPERTY QUILLORY_STRTABLE_NAMES)
+    get_property(dir GLOBAL PROPERTY QUILLORY_STRTABLE_DIR)
+    foreach(name IN LISTS names)
+      list(APPEND R_DATA STRTABLE ${name} ${dir}/${name})
+    endforeach()
+    add_dependencies(${target} quillory_strtables)
+  endif()
   if(NOT R_OUTPUT)
     message(FATAL_ERROR "quillory_embed_resources(${target}): OUTPUT is required")
   endif()

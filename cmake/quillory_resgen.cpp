@@ -4,12 +4,10 @@
 //   quillory_resgen OUTPUT.cpp [data TYPE NAME FILE]... [strings FILE]...
 //
 // TYPE and NAME are decimal ids or names. A string list has one string per
-// line, "ID TEXT", where TEXT runs to the end of the line and may use the
-// escapes \r \n \t \\ \" and \xHH; blank lines and lines starting with '#'
-// are skipped. Its strings become RT_STRING (6) entries named by their ids.
+// line, "ID TEXT" (cmake/strings_file.h). Its strings become RT_STRING (6)
+// entries named by their ids.
 #include <cstdio>
 #include <fstream>
-#include <iterator>
 #include <set>
 #include <sstream>
 #include <stdexcept>
@@ -17,6 +15,8 @@
 #include <tuple>
 #include <utility>
 #include <vector>
+
+#include "strings_file.h"
 
 namespace {
 
@@ -37,18 +37,10 @@ struct Resource {
     std::string origin;
 };
 
-bool AllDigits(const std::string& s)
-{
-    if (s.empty() || s.size() > 5) return false;
-    for (char c : s)
-        if (c < '0' || c > '9') return false;
-    return true;
-}
-
 Ident ParseIdent(const std::string& s)
 {
     Ident i;
-    if (AllDigits(s)) {
+    if (quillory::build::AllDigits(s, 5)) {
         i.isId = true;
         i.id = std::stoul(s);
         if (i.id == 0 || i.id > kMaxId) throw std::runtime_error("id out of range: " + s);
@@ -59,67 +51,17 @@ Ident ParseIdent(const std::string& s)
     return i;
 }
 
-std::string ReadAll(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw std::runtime_error("cannot read " + path);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-int HexDigit(char c)
-{
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
-std::string Unescape(const std::string& text, const std::string& where)
-{
-    std::string out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] != '\\') {
-            out += text[i];
-            continue;
-        }
-        if (++i == text.size()) throw std::runtime_error(where + ": lone backslash at the end");
-        switch (text[i]) {
-        case 'r': out += '\r'; break;
-        case 'n': out += '\n'; break;
-        case 't': out += '\t'; break;
-        case '\\': out += '\\'; break;
-        case '"': out += '"'; break;
-        case 'x': {
-            const int hi = i + 1 < text.size() ? HexDigit(text[i + 1]) : -1;
-            const int lo = i + 2 < text.size() ? HexDigit(text[i + 2]) : -1;
-            if (hi < 0 || lo < 0) throw std::runtime_error(where + ": \\x needs two hex digits");
-            out += static_cast<char>(hi * 16 + lo);
-            i += 2;
-            break;
-        }
-        default: throw std::runtime_error(where + ": unknown escape \\" + std::string(1, text[i]));
-        }
-    }
-    return out;
-}
-
 void ReadStrings(const std::string& path, std::vector<Resource>& out)
 {
-    std::istringstream in(ReadAll(path));
-    std::string line;
-    for (int number = 1; std::getline(in, line); ++number) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (line.empty() || line[0] == '#') continue;
-        const std::string where = path + ":" + std::to_string(number);
-        const std::size_t gap = line.find_first_of(" \t");
-        if (gap == std::string::npos) throw std::runtime_error(where + ": expected \"ID TEXT\"");
+    for (quillory::build::ListedString& s : quillory::build::ReadStringList(path, 5)) {
         Resource r;
         r.type.isId = true;
         r.type.id = kStringType;
-        r.name = ParseIdent(line.substr(0, gap));
-        if (!r.name.isId) throw std::runtime_error(where + ": string ids are numbers");
-        r.bytes = Unescape(line.substr(gap + 1), where);
-        r.origin = where;
+        r.name.isId = true;
+        r.name.id = s.id;
+        if (r.name.id == 0 || r.name.id > kMaxId) throw std::runtime_error(s.origin + ": id out of range");
+        r.bytes = std::move(s.text);
+        r.origin = std::move(s.origin);
         out.push_back(std::move(r));
     }
 }
@@ -193,7 +135,7 @@ int main(int argc, char** argv)
                 Resource r;
                 r.type = ParseIdent(argv[i + 1]);
                 r.name = ParseIdent(argv[i + 2]);
-                r.bytes = ReadAll(argv[i + 3]);
+                r.bytes = quillory::build::ReadWholeFile(argv[i + 3]);
                 r.origin = argv[i + 3];
                 resources.push_back(std::move(r));
                 i += 4;
