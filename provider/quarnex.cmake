@@ -14,18 +14,21 @@ set_property(TARGET quarnex32 APPEND PROPERTY LINK_DEPENDS ${CMAKE_CURRENT_SOURC
 # The English string table: each concern keeps its own strings file beside
 # its code (provider/<concern>/*.strings), all merged into one table.
 file(GLOB QUARNEX_STRINGS CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*/*.strings)
+# The page the host's profile wizard shows comes from its template.
+set(QUARNEX_DIALOGS 5 RESDLG_NEW_WIZ_PAGES ${CMAKE_CURRENT_SOURCE_DIR}/entry/wizard_page.dlg)
 quillory_embed_resources(quarnex32 OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/quarnex_resources.cpp
-  STRINGS ${QUARNEX_STRINGS})
+  STRINGS ${QUARNEX_STRINGS} DATA ${QUARNEX_DIALOGS})
 
 install(TARGETS quarnex32 LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}/quillory)
 
 # The provider's tests link the core directly; they carry the same string
-# table so that texts looked up by id (status texts) are there too. Deferred:
+# table and templates so that texts looked up by id (status texts) and the
+# wizard page are there too. Deferred:
 # the test target is defined after this file is included.
 function(quarnex_embed_test_strings)
   if(TARGET quarnex_tests)
     quillory_embed_resources(quarnex_tests OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/quarnex_test_resources.cpp
-      STRINGS ${QUARNEX_STRINGS})
+      STRINGS ${QUARNEX_STRINGS} DATA ${QUARNEX_DIALOGS})
     target_link_options(quarnex_tests PRIVATE -Wl,--export-dynamic-symbol=QuilloryResourceTable)
   endif()
 endfunction()

@@ -308,7 +308,11 @@ FARPROC GetProcAddress(HMODULE module, LPCSTR name)
         return nullptr;
     }
     if (reinterpret_cast<std::uintptr_t>(name) < kLowestName) {
-        Fail(ERROR_PROC_NOT_FOUND, "GetProcAddress", "", "exports are looked up by name, not by ordinal");
+        const auto ordinal = static_cast<WORD>(reinterpret_cast<std::uintptr_t>(name));
+        const auto* table = reinterpret_cast<const OrdinalTable*>(GetProcAddress(module, kOrdinalTableSymbol));
+        for (DWORD i = 0; table && i < table->count; ++i)
+            if (table->entries[i].ordinal == ordinal) return GetProcAddress(module, table->entries[i].name);
+        Fail(ERROR_PROC_NOT_FOUND, "GetProcAddress", "#" + std::to_string(ordinal), "no export of that ordinal");
         return nullptr;
     }
     Entry entry;

@@ -42,7 +42,8 @@ __attribute__((visibility("hidden"))) inline HMODULE LoadLibrary(LPCSTR name)
     return quillory::LoadLibraryFor(name, &quillory::detail::moduleAnchor);
 }
 
-// Exports are looked up by name; an ordinal (a "name" below 0x10000) finds nothing.
+// Exports are looked up by name. An ordinal (a "name" below 0x10000) is
+// found through the module's ordinal table (below), else not at all.
 FARPROC GetProcAddress(HMODULE module, LPCSTR name);
 // Undoes one LoadLibrary; the module goes when the last one is undone.
 BOOL FreeLibrary(HMODULE module);
@@ -74,5 +75,18 @@ std::vector<std::string> ModuleSearchPath(const void* caller);
 
 // The loader's message for this thread's last failed module call.
 std::string LastModuleError();
+
+// A module whose callers bind exports by ordinal exports this table under
+// the C name QuilloryOrdinalTable: each ordinal with the name of the export
+// it stands for.
+struct OrdinalEntry {
+    WORD ordinal;
+    const char* name;
+};
+struct OrdinalTable {
+    DWORD count;
+    const OrdinalEntry* entries;
+};
+inline constexpr char kOrdinalTableSymbol[] = "QuilloryOrdinalTable";
 
 }  // namespace quillory

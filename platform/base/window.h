@@ -137,6 +137,9 @@ constexpr DWORD WS_THICKFRAME = 0x00040000;
 constexpr DWORD WS_MINIMIZEBOX = 0x00020000;
 constexpr DWORD WS_MAXIMIZEBOX = 0x00010000;
 constexpr DWORD WS_OVERLAPPEDWINDOW = 0x00CF0000;
+constexpr DWORD WS_DISABLED = 0x08000000;
+constexpr DWORD WS_GROUP = 0x00020000;
+constexpr DWORD WS_TABSTOP = 0x00010000;
 constexpr int CW_USEDEFAULT = static_cast<int>(0x80000000);
 
 // PeekMessage flags; the high word may hold PM_QS_* (QS_* << 16) to choose kinds.
@@ -229,6 +232,29 @@ DWORD GetWindowThreadProcessId(HWND hwnd, DWORD* processId);
 DWORD GetCurrentThreadId();
 DWORD GetCurrentProcessId();
 
+// ---- visibility, state and children ----
+// These keep the WS_VISIBLE and WS_DISABLED bits of the window's style and
+// tell the window-change hook; there is no screen to redraw.
+constexpr int SW_HIDE = 0;
+constexpr int SW_SHOWNORMAL = 1;
+constexpr int SW_SHOW = 5;
+// Whether the window was visible before.
+BOOL ShowWindow(HWND hwnd, int command);
+BOOL IsWindowVisible(HWND hwnd);
+// Whether the window was disabled before.
+BOOL EnableWindow(HWND hwnd, BOOL enable);
+BOOL IsWindowEnabled(HWND hwnd);
+constexpr int GWL_STYLE = -16;
+LONG GetWindowStyle(HWND hwnd);
+
+// Children in creation order (which is their z-order here).
+constexpr UINT GW_HWNDNEXT = 2;
+constexpr UINT GW_CHILD = 5;
+HWND GetWindow(HWND hwnd, UINT command);
+using WNDENUMPROC = BOOL (*)(HWND hwnd, LPARAM lParam);
+// Calls proc for every child and grandchild in creation order until it answers FALSE.
+BOOL EnumChildWindows(HWND parent, WNDENUMPROC proc, LPARAM lParam);
+
 // ---- messages ----
 LRESULT SendMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 // Returns nonzero on success with the procedure's answer in *result; 0 on
@@ -278,6 +304,18 @@ namespace quillory {
 // functions of this header. Once this returns, the previous handler is not
 // running and will not run again. Pass nullptr to remove it.
 void SetQueueWakeHandler(std::function<void()> handler);
+
+// What changed on a window, for whoever shows it on a screen.
+enum class WindowChange { Text, Visible, Enabled, State, Items };
+
+// A hook called after a window's text, visibility, enabled state, or (for
+// controls) check state or items changed, on the thread that changed it,
+// without any lock held. One hook per process (a host's screen layer);
+// nullptr removes it. Returns the previous one.
+using WindowChangeHook = std::function<void(HWND hwnd, WindowChange what)>;
+WindowChangeHook SetWindowChangeHook(WindowChangeHook hook);
+// Tells the hook (controls call this when their own state changes).
+void NotifyWindowChange(HWND hwnd, WindowChange what);
 
 // Milliseconds until the calling thread's next timer is due (0 if one is due,
 // INFINITE if there is none): how long a host may sleep before pumping.

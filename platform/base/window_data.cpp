@@ -138,8 +138,11 @@ LRESULT DefWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
         if (cs != nullptr && cs->lpszName != nullptr) StoreText(hwnd, cs->lpszName);
         return TRUE;
     }
-    case WM_SETTEXT:
-        return StoreText(hwnd, reinterpret_cast<LPCSTR>(lParam));
+    case WM_SETTEXT: {
+        const BOOL stored = StoreText(hwnd, reinterpret_cast<LPCSTR>(lParam));
+        if (stored) quillory::NotifyWindowChange(hwnd, quillory::WindowChange::Text);
+        return stored;
+    }
     case WM_GETTEXT: {
         std::lock_guard<std::mutex> lock(Global().mutex);
         const Window* w = LookupWindow(hwnd);

@@ -10,7 +10,7 @@
 #include "provider/downloader/article_cache.h"
 #include "provider/folder/header_entryid.h"
 #include "provider/folder/mapi_folder.h"
-#include "provider/nntp/server_record.h"
+#include "common/server_record.h"
 
 #include <strings.h>
 #include <unistd.h>

@@ -6,7 +6,7 @@
 #include "common/regstore.h"
 #include "platform/base/time.h"
 #include "provider/folder/mapi_folder.h"
-#include "provider/nntp/server_record.h"
+#include "common/server_record.h"
 
 namespace quillory::quarnex {
 namespace {

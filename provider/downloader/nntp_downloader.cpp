@@ -6,7 +6,7 @@
 #include "platform/base/window.h"
 #include "platform/base/winerror.h"
 #include "provider/folder/mapi_folder.h"
-#include "provider/nntp/server_record.h"
+#include "common/server_record.h"
 
 #include <cstring>
 

@@ -89,7 +89,7 @@ HRESULT OpenServiceSection(LPPROVIDERADMIN admin, ComPtr<IProfSect>& section)
 
 HRESULT RunAccountWizard(LPMAPIPROP target, bool prefill, bool wizardEntrySave)
 {
-    CGuiExport wizard(kWizardGuiExport);
+    CGuiExport wizard(vismora::kWizardGui);
     if (!wizard.Available()) return E_FAIL;
     quarnex::ProviderBuffer<SPropValue> array;
     if (FAILED(ReadAccountArray(target, array))) return E_FAIL;
@@ -109,7 +109,7 @@ HRESULT RunAccountWizard(LPMAPIPROP target, bool prefill, bool wizardEntrySave)
 
     LPSPropValue current = array.Release();
     SaveContext ctx{target, &current};
-    const int finished = wizard.As<AccountDialogFn>()(
+    const int finished = wizard.As<vismora::AccountDialogFn>()(
         current, wizardEntrySave ? &MAPIAllocateMore : quarnex::ModuleAllocators().allocateMore,
         wizardEntrySave ? &SaveToWizardObject : &SaveToSection, &ctx);
     HRESULT hr = MAPI_E_USER_CANCEL;
@@ -130,7 +130,7 @@ HRESULT RunAccountWizard(LPMAPIPROP target, bool prefill, bool wizardEntrySave)
 
 HRESULT RunSettingsDialog(LPMAPIPROP section)
 {
-    CGuiExport settings(kSettingsGuiExport);
+    CGuiExport settings(vismora::kSettingsGui);
     if (!settings.Available()) return E_FAIL;
     quarnex::ProviderBuffer<SPropValue> array;
     if (FAILED(ReadAccountArray(section, array))) return E_FAIL;
@@ -139,7 +139,7 @@ HRESULT RunSettingsDialog(LPMAPIPROP section)
 
     LPSPropValue current = array.Release();
     SaveContext ctx{section, &current};
-    const int done = settings.As<AccountDialogFn>()(current, quarnex::ModuleAllocators().allocateMore,
+    const int done = settings.As<vismora::AccountDialogFn>()(current, quarnex::ModuleAllocators().allocateMore,
                                                     &SaveToSection, &ctx);
     array.Reset(current);
     HRESULT hr = MAPI_E_USER_CANCEL;

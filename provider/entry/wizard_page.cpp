@@ -36,12 +36,12 @@ ULONG WizardEntryImpl(HINSTANCE instance, LPSTR* resourceName, WizardPageProc* p
     return 0;
 }
 
-LONG_PTR WizardPage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+INT_PTR WizardPage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
     case WM_INITDIALOG: {
-        CGuiExport localize(kLocalizeDlgExport);
-        if (localize.Available()) localize.As<LocalizeDlgFn>()(hwnd, IDS_WIZARD_PAGE);
+        CGuiExport localize(vismora::kLocalizeDlg);
+        if (localize.Available()) localize.As<vismora::LocalizeDlgFn>()(hwnd, IDS_WIZARD_PAGE);
         return TRUE;
     }
     case WM_CLOSE:
@@ -61,8 +61,12 @@ LONG_PTR WizardPage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
             return 0;
         }
         if (id == WIZ_NEXT || id == WIZ_PREV) {
-            // The button and its text belong to page 1 only; the host's wizard
-            // shows them as the page index says.
+            const bool show = g_pageIndex != 1;
+            for (const UINT control : {IDC_SETUP_ACCOUNT, IDC_SETUP_TEXT}) {
+                HWND item = GetDlgItem(hwnd, static_cast<int>(control));
+                ShowWindow(item, show ? SW_SHOW : SW_HIDE);
+                EnableWindow(item, show ? TRUE : FALSE);
+            }
             g_pageIndex += id == WIZ_NEXT ? 1 : -1;
             return TRUE;
         }

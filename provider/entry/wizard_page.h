@@ -2,15 +2,14 @@
 // runs the account wizard on the property object the host gave.
 #pragma once
 
-#include "platform/base/window.h"
+#include "platform/base/dialog.h"
 #include "platform/mapi/mapispi.h"
 
 namespace quillory {
 
-// Dialog messages the page handles (the platform has no dialog manager of
-// its own; the host's wizard sends these).
-constexpr UINT WM_INITDIALOG = 0x0110;
-constexpr UINT WM_COMMAND = 0x0111;
+// The page is made from its template (the resource "RESDLG_NEW_WIZ_PAGES",
+// entry/wizard_page.dlg) by the platform's dialog manager; the host's wizard
+// sends it these besides WM_INITDIALOG, WM_COMMAND and WM_CLOSE.
 constexpr UINT WIZ_QUERYNUMPAGES = WM_USER + 10;  // 1034
 constexpr UINT WIZ_NEXT = WM_USER + 11;           // 1035
 constexpr UINT WIZ_PREV = WM_USER + 12;           // 1036
@@ -27,13 +26,13 @@ constexpr UINT IDS_NOT_CONFIGURED_TEXT = 6118;
 
 inline constexpr char kWizardPageResource[] = "RESDLG_NEW_WIZ_PAGES";
 
-using WizardPageProc = LONG_PTR (*)(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+using WizardPageProc = DLGPROC;
 
 // Keeps the property object (one reference until the page closes) and hands
 // out the page's resource name and procedure. Returns 0.
 ULONG WizardEntryImpl(HINSTANCE instance, LPSTR* resourceName, WizardPageProc* procedure, LPMAPIPROP propObject,
                       LPVOID support);
-LONG_PTR WizardPage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+INT_PTR WizardPage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 
 // The page's state, for tests: whether an account was set up, and the index.
 bool WizardPageConfigured();

@@ -7,16 +7,13 @@
 #include "platform/base/window.h"
 #include "platform/base/winerror.h"
 #include "provider/entry/module_state.h"
-#include "provider/nntp/server_record.h"
+#include "common/server_record.h"
 
 namespace quillory::quarnex {
 namespace {
 
 constexpr const char* kInetcommModule = "inetcomm.dll";
 constexpr const char* kCreateTransportExport = "CreateNNTPTransport";
-constexpr const char* kErrorGuiExport = "ErrorGUI";
-constexpr const char* kFillIsExport = "FillIS";
-constexpr const char* kLogonPromptExport = "LogonPrompt";
 // How long one wait for input lasts while the component is busy.
 constexpr DWORD kIdleWaitMs = 500;
 
@@ -171,9 +168,9 @@ bool CNNTPProto::BindGui()
         Trace("CNNTPProto::BindGui -- %s not loaded\n", name.c_str());
         return false;
     }
-    errorGui_ = GetProcAddress(gui_, kErrorGuiExport);
-    fillIs_ = GetProcAddress(gui_, kFillIsExport);
-    logonPrompt_ = reinterpret_cast<LogonPromptFn>(GetProcAddress(gui_, kLogonPromptExport));
+    errorGui_ = reinterpret_cast<vismora::ErrorGuiFn>(GetProcAddress(gui_, vismora::kErrorGui));
+    fillIs_ = reinterpret_cast<vismora::FillIsFn>(GetProcAddress(gui_, vismora::kFillIs));
+    logonPrompt_ = reinterpret_cast<vismora::LogonPromptFn>(GetProcAddress(gui_, vismora::kLogonPrompt));
     if (errorGui_ && fillIs_ && logonPrompt_) return true;
     Trace("CNNTPProto::BindGui -- %s lacks an entry\n", name.c_str());
     UnbindGui();

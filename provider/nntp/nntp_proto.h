@@ -14,6 +14,7 @@
 // the owner alone decides when the object goes.
 #pragma once
 
+#include "common/vismora_api.h"
 #include "platform/base/wintypes.h"
 #include "platform/com/com_ptr.h"
 #include "platform/inetcomm/nntp/nntp_transport.h"
@@ -120,20 +121,15 @@ protected:
     ComPtr<INNTPTransport> transport_;
 
 private:
-    // The GUI library's logon prompt: (account array, server record,
-    // AllocateMore, changed flag out) -> 1 when the user pressed OK.
-    using LogonPromptFn = int (*)(LPSPropValue, INETSERVER*, LPALLOCATEMORE, ULONG*);
-    using AnyGuiFn = FARPROC;
-
     void UnbindGui();
 
     std::atomic<LONG> refs_{0};
     HMODULE inetcomm_ = nullptr;
     PFNCREATENNTPTRANSPORT createTransport_ = nullptr;
     HMODULE gui_ = nullptr;
-    AnyGuiFn errorGui_ = nullptr;
-    AnyGuiFn fillIs_ = nullptr;
-    LogonPromptFn logonPrompt_ = nullptr;
+    vismora::ErrorGuiFn errorGui_ = nullptr;
+    vismora::FillIsFn fillIs_ = nullptr;
+    vismora::LogonPromptFn logonPrompt_ = nullptr;
     CDialup dialup_;
     DWORD_PTR dialHandle_ = 0;
     bool hangUp_ = false;

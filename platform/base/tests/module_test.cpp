@@ -1,4 +1,5 @@
 #include "platform/base/module.h"
+#include "platform/base/resource.h"
 
 #include "platform/base/tests/test_home.h"
 #include "platform/base/trace.h"
@@ -202,9 +203,13 @@ TEST(ModuleLoad, GetProcAddressFindsOnlyTheModulesOwnExports)
         EXPECT_EQ(GetLastError(), DWORD(ERROR_PROC_NOT_FOUND)) << name;
         EXPECT_FALSE(LastModuleError().empty());
     }
-    SetLastError(0);
-    EXPECT_EQ(GetProcAddress(module, reinterpret_cast<LPCSTR>(std::uintptr_t{1})), nullptr);
-    EXPECT_EQ(GetLastError(), DWORD(ERROR_PROC_NOT_FOUND));
+    // By ordinal, through the module's ordinal table.
+    EXPECT_EQ(GetProcAddress(module, MAKEINTRESOURCE(14)), GetProcAddress(module, "QTestModAnswer"));
+    for (WORD ordinal : {1, 15}) {
+        SetLastError(0);
+        EXPECT_EQ(GetProcAddress(module, MAKEINTRESOURCE(ordinal)), nullptr) << ordinal;
+        EXPECT_EQ(GetLastError(), DWORD(ERROR_PROC_NOT_FOUND));
+    }
     SetLastError(0);
     EXPECT_EQ(GetProcAddress(nullptr, "QTestModAnswer"), nullptr);
     EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_HANDLE));

@@ -9,7 +9,7 @@
 #include "provider/downloader/nntp_downloader.h"
 #include "provider/folder/header_entryid.h"
 #include "provider/folder/tests/folder_test_util.h"
-#include "provider/nntp/tests/account_fixture.h"
+#include "common/tests/account_fixture.h"
 #include "provider/nntp/tests/fake_transport.h"
 
 #include <gtest/gtest.h>

@@ -123,7 +123,7 @@ TEST_F(ServiceEntryTest, DialogsNeedTheGuiLibrary)
     EXPECT_EQ(Entry(MSG_SERVICE_CREATE, 0), E_FAIL);  // no interface allowed
     EXPECT_EQ(Entry(MSG_SERVICE_CREATE, SERVICE_UI_ALWAYS), E_FAIL);
     EXPECT_EQ(Entry(MSG_SERVICE_CONFIGURE, SERVICE_UI_ALLOWED), E_FAIL);
-    EXPECT_FALSE(CGuiExport(kSettingsGuiExport).Available());
+    EXPECT_FALSE(CGuiExport(vismora::kSettingsGui).Available());
     // A failed dialog start does not hold the spooler back.
     EXPECT_EQ(quarnex::SettingsClosedTick(), 0u);
 }
@@ -181,22 +181,40 @@ TEST(WizardPage, NextOnTheAccountPageWaitsForTheAccount)
     auto previous = SetMessageBoxPresenter(presenter);
     LPSTR resource = nullptr;
     WizardPageProc proc = nullptr;
-    EXPECT_EQ(WizardEntryImpl(nullptr, &resource, &proc, nullptr, nullptr), 0u);
+    HINSTANCE self = GetModuleHandle(nullptr);
+    EXPECT_EQ(WizardEntryImpl(self, &resource, &proc, nullptr, nullptr), 0u);
     EXPECT_STREQ(resource, "RESDLG_NEW_WIZ_PAGES");
     ASSERT_EQ(proc, &WizardPage);
-    EXPECT_EQ(proc(nullptr, WIZ_QUERYNUMPAGES, 0, 0), 1);
-    EXPECT_EQ(proc(nullptr, WM_COMMAND, WIZ_NEXT, 0), TRUE);
+
+    // The host makes the page from the provider's template and procedure.
+    HWND page = CreateDialogParam(self, resource, nullptr, proc, 0);
+    ASSERT_NE(page, nullptr);
+    char text[128] = {};
+    GetDlgItemText(page, IDC_SETUP_ACCOUNT, text, sizeof text);
+    EXPECT_STREQ(text, "&Setup account");  // no GUI library: the template's text stays
+    EXPECT_FALSE(IsWindowVisible(GetDlgItem(page, IDC_HIDDEN_STATIC)));
+    EXPECT_EQ(SendMessage(page, WIZ_QUERYNUMPAGES, 0, 0), 1);
+
+    EXPECT_EQ(SendMessage(page, WM_COMMAND, WIZ_NEXT, 0), TRUE);
     EXPECT_EQ(WizardPageIndex(), 1);
-    EXPECT_EQ(proc(nullptr, WM_COMMAND, WIZ_NEXT, 0), 0);  // not configured: stays
+    EXPECT_TRUE(IsWindowEnabled(GetDlgItem(page, IDC_SETUP_ACCOUNT)));
+    EXPECT_EQ(SendMessage(page, WM_COMMAND, WIZ_NEXT, 0), 0);  // not configured: stays
     EXPECT_EQ(WizardPageIndex(), 1);
     ASSERT_EQ(presenter->Boxes().size(), 1u);
     EXPECT_EQ(presenter->Boxes()[0].caption, "News server account is not configured");
     EXPECT_EQ(presenter->Boxes()[0].style, MB_ICONWARNING);
     // Without a GUI library the account wizard does not run and the page stays unconfigured.
-    EXPECT_EQ(proc(nullptr, WM_COMMAND, IDC_SETUP_ACCOUNT, 0), TRUE);
+    ClickDialogControl(GetDlgItem(page, IDC_SETUP_ACCOUNT));
     EXPECT_FALSE(WizardPageConfigured());
-    EXPECT_EQ(proc(nullptr, WM_COMMAND, WIZ_PREV, 0), TRUE);
+    // Leaving index 1 hides and disables the button and its text.
+    EXPECT_EQ(SendMessage(page, WM_COMMAND, WIZ_PREV, 0), TRUE);
     EXPECT_EQ(WizardPageIndex(), 0);
+    for (UINT id : {IDC_SETUP_ACCOUNT, IDC_SETUP_TEXT}) {
+        EXPECT_FALSE(IsWindowVisible(GetDlgItem(page, static_cast<int>(id))));
+        EXPECT_FALSE(IsWindowEnabled(GetDlgItem(page, static_cast<int>(id))));
+    }
+    EXPECT_EQ(SendMessage(page, WM_CLOSE, 0, 0), TRUE);
+    EXPECT_TRUE(DestroyWindow(page));
     SetMessageBoxPresenter(previous);
     ResetWizardPageForTests();
 }

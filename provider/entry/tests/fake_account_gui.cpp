@@ -6,12 +6,14 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <type_traits>
+
 #include "common/account_props.h"
-#include "platform/mapi/mapidefs.h"
+#include "common/vismora_api.h"
 
 namespace {
 
-using SaveFn = HRESULT (*)(LPSPropValue, LPSPropValue*, void*);
+using SaveFn = quillory::vismora::AccountSaveCallback;
 
 int Run(LPSPropValue array, LPALLOCATEMORE more, SaveFn save, void* context, bool readBack)
 {
@@ -51,3 +53,5 @@ __attribute__((visibility("default"))) int WizardGUI(LPSPropValue array, LPALLOC
     return Run(array, more, save, context, false);
 }
 }
+static_assert(std::is_same_v<decltype(&SettingsGUI), quillory::vismora::AccountDialogFn>);
+static_assert(std::is_same_v<decltype(&WizardGUI), quillory::vismora::AccountDialogFn>);

@@ -1,6 +1,9 @@
 #include "provider/nntp/tests/fake_gui.h"
 
 #include <cstdio>
+#include <type_traits>
+
+#include "common/vismora_api.h"
 
 namespace {
 FakeGuiState g_state;
@@ -10,10 +13,12 @@ FakeGuiState g_state;
 
 FAKE_EXPORT FakeGuiState* FakeGuiStateGet() { return &g_state; }
 
-FAKE_EXPORT int ErrorGUI(void*, const char*, const char*) { return 1; }
+FAKE_EXPORT int ErrorGUI(HWND, LPCSTR, LPCSTR) { return 1; }
+static_assert(std::is_same_v<decltype(&ErrorGUI), quillory::vismora::ErrorGuiFn>);
 
 #ifndef FAKE_GUI_WITHOUT_FILLIS
-FAKE_EXPORT int FillIS(LPSPropValue, INETSERVER*, char*) { return 1; }
+FAKE_EXPORT int FillIS(LPSPropValue, INETSERVER*, LPSTR) { return 1; }
+static_assert(std::is_same_v<decltype(&FillIS), quillory::vismora::FillIsFn>);
 #endif
 
 FAKE_EXPORT int LogonPrompt(LPSPropValue props, INETSERVER* server, LPALLOCATEMORE allocateMore, ULONG* changed)
@@ -28,3 +33,4 @@ FAKE_EXPORT int LogonPrompt(LPSPropValue props, INETSERVER* server, LPALLOCATEMO
     if (changed) *changed = g_state.changed;
     return g_state.answer;
 }
+static_assert(std::is_same_v<decltype(&LogonPrompt), quillory::vismora::LogonPromptFn>);

@@ -6,7 +6,7 @@
 #include "platform/base/window.h"
 #include "platform/inetcomm/dialup/dialup_double.h"
 #include "provider/downloader/nntp_downloader.h"
-#include "provider/nntp/tests/account_fixture.h"
+#include "common/tests/account_fixture.h"
 #include "provider/nntp/tests/fake_gui.h"
 #include "provider/nntp/tests/fake_transport.h"
 

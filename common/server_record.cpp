@@ -1,8 +1,8 @@
-#include "provider/nntp/server_record.h"
+#include "common/server_record.h"
 
 #include <algorithm>
 
-namespace quillory::quarnex {
+namespace quillory {
 namespace {
 
 template <std::size_t N>
@@ -76,4 +76,4 @@ void FillServerRecord(std::span<const SPropValue> props, INETSERVER& server)
     server.dwFlags = 0;
 }
 
-}  // namespace quillory::quarnex
+}  // namespace quillory

@@ -1,12 +1,12 @@
-#include "provider/nntp/server_record.h"
+#include "common/server_record.h"
 
-#include "provider/nntp/tests/account_fixture.h"
+#include "common/tests/account_fixture.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-namespace quillory::quarnex {
+namespace quillory {
 namespace {
 
 using testing::AccountFixture;
@@ -105,4 +105,4 @@ TEST(ServerRecord, LongTextsAreCutToTheirField)
 }
 
 }  // namespace
-}  // namespace quillory::quarnex
+}  // namespace quillory

@@ -10,7 +10,7 @@
 #include <span>
 #include <string_view>
 
-namespace quillory::quarnex {
+namespace quillory {
 
 // Time-out when the account's setting is 0 or absent.
 constexpr DWORD kDefaultTimeoutSeconds = 10;
@@ -34,4 +34,4 @@ bool WantsDialup(std::span<const SPropValue> props);
 // account asks for one by name. Texts longer than a field are cut to fit.
 void FillServerRecord(std::span<const SPropValue> props, INETSERVER& server);
 
-}  // namespace quillory::quarnex
+}  // namespace quillory
