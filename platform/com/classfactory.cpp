@@ -12,6 +12,7 @@
 #include "platform/base/trace.h"
 #include "platform/com/guid.h"
 #include "platform/com/refcounted.h"
+#include "platform/com/registrar.h"
 
 namespace {
 
@@ -89,6 +90,15 @@ std::string ModuleForClass(REFCLSID clsid)
     return {};
 }
 
+// Classes this library serves itself, without a module to load.
+struct BuiltinClass {
+    GUID clsid;
+    quillory::ObjectCreator create;
+};
+const BuiltinClass kBuiltinClasses[] = {
+    {CLSID_Registrar, quillory::CreateRegistrar},
+};
+
 thread_local int t_comInitCount = 0;
 
 class CSimpleClassFactory final : public IClassFactory, public quillory::CRefCounted {
@@ -144,6 +154,10 @@ HRESULT CoGetClassObject(REFCLSID rclsid, DWORD dwClsContext, void*, REFIID riid
     if (!ppv) return E_POINTER;
     *ppv = nullptr;
     if (!(dwClsContext & CLSCTX_INPROC_SERVER)) return REGDB_E_CLASSNOTREG;
+    if (RegisteredModule(rclsid).empty()) {
+        for (const auto& c : kBuiltinClasses)
+            if (c.clsid == rclsid) return quillory::CreateSimpleClassFactory(c.create, riid, ppv);
+    }
     const std::string module = ModuleForClass(rclsid);
     if (module.empty()) return REGDB_E_CLASSNOTREG;
     // Loaded once per CoGetClassObject and never freed: servers stay for the process.

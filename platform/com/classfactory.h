@@ -8,6 +8,9 @@
 // class factory. Modules stay loaded for the life of the process, as they do
 // at home until CoFreeUnusedLibraries, which nobody here calls.
 //
+// The registrar (registrar.h) is served by this library itself when no key
+// names another module for it.
+//
 // The platform's own classes (the MIME message object of "inetcomm.dll" and
 // the converter session of "mapi32.dll") need no installer: when their
 // InprocServer32 key is missing, the first CoCreateInstance of one of them
