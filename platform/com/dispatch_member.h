@@ -200,6 +200,16 @@ void Deliver(typename O::Value& value, VARIANT* result)
     }
 }
 
+// Whether the last of a method's arguments is its result.
+template <class Args, std::size_t N>
+struct LastIsOut {
+    static constexpr bool value = Out<std::tuple_element_t<N - 1, Args>>::is;
+};
+template <class Args>
+struct LastIsOut<Args, 0> {
+    static constexpr bool value = false;
+};
+
 // ---- member function pointers ----
 template <auto M>
 struct Member;
@@ -208,7 +218,7 @@ template <class C, class... A, HRESULT (C::*M)(A...)>
 struct Member<M> {
     using Args = std::tuple<A...>;
     static constexpr std::size_t kCount = sizeof...(A);
-    static constexpr bool kHasOut = kCount > 0 && Out<std::tuple_element_t<kCount - 1, Args>>::is;
+    static constexpr bool kHasOut = LastIsOut<Args, kCount>::value;
     static constexpr std::size_t kIn = kHasOut ? kCount - 1 : kCount;
 
     template <std::size_t I>
