@@ -247,7 +247,7 @@ std::string ErrorText(LONG rc)
     case ERROR_FILE_NOT_FOUND: return kNotFound;
     case ERROR_ACCESS_DENIED: return "ERROR: Access is denied.";
     case ERROR_KEY_DELETED: return "ERROR: The key was deleted meanwhile.";
-    case ERROR_BADDB: return "ERROR: The registry database is damaged or cannot be opened.";
+    case ERROR_BADDB: return "ERROR: The registry database " + RegistryFile().string() + " is damaged or cannot be opened.";
     case ERROR_CANTWRITE: return "ERROR: The registry database could not be written.";
     case ERROR_INVALID_PARAMETER: return "ERROR: Invalid key or value name.";
     default: return "ERROR: Registry failure " + std::to_string(rc) + ".";

@@ -71,3 +71,11 @@ LONG RegQueryInfoKey(HKEY hKey, LPSTR lpClass, DWORD* lpcchClass, DWORD* lpReser
                      DWORD* lpcSubKeys, DWORD* lpcbMaxSubKeyLen, DWORD* lpcbMaxClassLen,
                      DWORD* lpcValues, DWORD* lpcbMaxValueNameLen, DWORD* lpcbMaxValueLen,
                      DWORD* lpcbSecurityDescriptor, FILETIME* lpftLastWriteTime);
+
+#include <filesystem>
+
+namespace quillory {
+// The registry's database file under the current environment root, for
+// messages that name it (ERROR_BADDB: damaged or not a registry).
+std::filesystem::path RegistryFile();
+}  // namespace quillory

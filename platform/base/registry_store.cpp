@@ -9,6 +9,8 @@
 #include <thread>
 
 #include "platform/base/environment.h"
+#include "platform/base/registry.h"
+#include "platform/base/sqlite_file.h"
 #include "platform/base/trace.h"
 #include "platform/base/winerror.h"
 
@@ -17,25 +19,25 @@ namespace {
 
 // Another process may hold the write lock for a while (a large tree delete);
 // wait this long before reporting a failure.
-constexpr int kBusyTimeoutMs = 10000;
+constexpr int kBusyTimeoutMs = sqlite_file::kBusyTimeoutMs;
 constexpr int kSchemaVersion = 1;
 
 constexpr const char* kSchema = R"sql(
-CREATE TABLE IF NOT EXISTS keys(
+CREATE TABLE keys(
   id INTEGER PRIMARY KEY AUTOINCREMENT,
   parent INTEGER NOT NULL,
   name TEXT NOT NULL,
   lname TEXT NOT NULL,
   written INTEGER NOT NULL);
-CREATE UNIQUE INDEX IF NOT EXISTS keys_by_name ON keys(parent, lname);
-CREATE TABLE IF NOT EXISTS vals(
+CREATE UNIQUE INDEX keys_by_name ON keys(parent, lname);
+CREATE TABLE vals(
   key INTEGER NOT NULL,
   name TEXT NOT NULL,
   lname TEXT NOT NULL,
   type INTEGER NOT NULL,
   data BLOB NOT NULL,
   PRIMARY KEY(key, lname)) WITHOUT ROWID;
-INSERT OR IGNORE INTO keys(id, parent, name, lname, written) VALUES
+INSERT INTO keys(id, parent, name, lname, written) VALUES
   (1, 0, 'HKEY_CLASSES_ROOT', 'hkey_classes_root', 0),
   (2, 0, 'HKEY_CURRENT_USER', 'hkey_current_user', 0),
   (3, 0, 'HKEY_LOCAL_MACHINE', 'hkey_local_machine', 0);
@@ -173,8 +175,8 @@ void Store::Close() noexcept
 
 void Store::Ensure()
 {
-    const std::filesystem::path dir = EnvironmentRoot() / "registry";
-    const std::string path = (dir / "registry.db").string();
+    const std::string path = RegistryFile().string();
+    const std::filesystem::path dir = RegistryFile().parent_path();
     struct stat st {};
     if (db_ && pid_ == getpid() && path == path_ && stat(path.c_str(), &st) == 0 &&
         st.st_dev == dev_ && st.st_ino == ino_)
@@ -190,29 +192,26 @@ void Store::Open(const std::string& path)
 {
     path_ = path;
     pid_ = getpid();
-    int rc = sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+    std::string error;
+    std::error_code ec;
+    int rc = SQLITE_OK;
+    if (!std::filesystem::exists(path, ec))
+        rc = sqlite_file::CreateWithSchema(path, kSchema, kSchemaVersion, error);
+    if (rc == SQLITE_OK) rc = sqlite_file::OpenExisting(path, &db_, error);
     if (rc != SQLITE_OK) {
-        std::string msg = "open " + path + ": " + sqlite3_errstr(rc);
-        Trace("registry: %s\n", msg.c_str());
-        Close();
-        throw DbError(ERROR_BADDB, msg);
+        Trace("registry: %s\n", error.c_str());
+        throw DbError(ERROR_BADDB, error);
     }
     try {
         sqlite3_extended_result_codes(db_, 1);
         sqlite3_busy_timeout(db_, kBusyTimeoutMs);
-        // WAL lets readers go on while one process writes; FULL syncs every
-        // commit so that a crash loses no completed write.
+        if (!sqlite_file::HasSchema(db_, {"keys", "vals"}, kSchemaVersion) || !HasHives())
+            throw DbError(ERROR_BADDB, path + " holds no registry");
+        // WAL lets readers go on while one process writes (the file was made
+        // in WAL mode; this only changes a file made otherwise); FULL syncs
+        // every commit so that a crash loses no completed write.
         Exec("PRAGMA journal_mode=WAL");
         Exec("PRAGMA synchronous=FULL");
-        Begin(true);
-        try {
-            Exec(kSchema);
-            Exec(("PRAGMA user_version=" + std::to_string(kSchemaVersion)).c_str());
-            Commit();
-        } catch (...) {
-            Rollback();
-            throw;
-        }
         struct stat st {};
         if (stat(path.c_str(), &st) != 0) throw DbError(ERROR_BADDB, "database vanished: " + path);
         dev_ = st.st_dev;
@@ -222,6 +221,12 @@ void Store::Open(const std::string& path)
         Close();
         throw;
     }
+}
+
+bool Store::HasHives()
+{
+    Statement s(*this, "SELECT count(*) FROM keys WHERE id IN (1, 2, 3) AND parent = 0");
+    return s.Step() && s.Int(0) == 3;
 }
 
 void Store::Begin(bool write)
@@ -382,3 +387,5 @@ KeyInfo Store::Info(KeyId id)
 }
 
 }  // namespace quillory::registry_internal
+
+std::filesystem::path quillory::RegistryFile() { return EnvironmentRoot() / "registry" / "registry.db"; }

@@ -101,7 +101,10 @@ private:
     class Statement;
     friend class Statement;
 
+    // Makes the file whole when it is missing; an existing file is checked
+    // through and refused (ERROR_BADDB naming it) when damaged or not ours.
     void Open(const std::string& path);
+    bool HasHives();
     void Close() noexcept;
     void Exec(const char* sql);
     [[noreturn]] void Fail(int rc, const char* what);

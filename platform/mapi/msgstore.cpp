@@ -495,7 +495,7 @@ private:
 }  // namespace store
 
 HRESULT OpenMessageStore(const std::filesystem::path& file, const MAPIUID& storeUid, std::string_view displayName,
-                         ULONG ulFlags, IMsgStore** out)
+                         ULONG ulFlags, IMsgStore** out, std::string* error)
 {
     if (!out) return MAPI_E_INVALID_PARAMETER;
     *out = nullptr;
@@ -503,7 +503,7 @@ HRESULT OpenMessageStore(const std::filesystem::path& file, const MAPIUID& store
     if (ulFlags & ~kAccepted) return MAPI_E_UNKNOWN_FLAGS;
     if (file.empty()) return MAPI_E_INVALID_PARAMETER;
     auto ctx = std::make_shared<store::StoreContext>();
-    if (const HRESULT hr = store::StoreDb::Open(file, storeUid, displayName, ctx->db); FAILED(hr)) return hr;
+    if (const HRESULT hr = store::StoreDb::Open(file, storeUid, displayName, ctx->db, error); FAILED(hr)) return hr;
     ctx->uid = ctx->db->Uid();
     ctx->advise = store::AdviseListFor(ctx->uid);
     auto obj = ComPtr<store::CMsgStore>::Attach(NewComObject<store::CMsgStore>(ctx));

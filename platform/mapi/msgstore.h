@@ -60,11 +60,14 @@ extern const MAPIUID kQuilloryStoreProvider;
 // ulFlags: MDB_NO_DIALOG, MDB_WRITE, MDB_NO_MAIL, MAPI_BEST_ACCESS,
 // MAPI_DEFERRED_ERRORS are accepted and change nothing (every store is
 // writable); other flags give MAPI_E_UNKNOWN_FLAGS.
-// Results: MAPI_E_CORRUPT_STORE for a file that is not a sound store (it is
-// left untouched), MAPI_E_NO_ACCESS when the file cannot be created or
-// opened, MAPI_E_BUSY when another process holds it too long.
+// Results: MAPI_E_CORRUPT_STORE for a file that is damaged or no store (it
+// is read through before anything is written, and left untouched),
+// MAPI_E_NO_ACCESS when the file cannot be created or opened, MAPI_E_BUSY
+// when another process holds it too long; *error, when given, gets a
+// sentence naming the file. A store whose process was killed opens with
+// every save it completed.
 HRESULT OpenMessageStore(const std::filesystem::path& file, const MAPIUID& storeUid, std::string_view displayName,
-                         ULONG ulFlags, IMsgStore** out);
+                         ULONG ulFlags, IMsgStore** out, std::string* error = nullptr);
 
 // Reads an existing store file through and checks that it is sound: S_OK,
 // MAPI_E_CORRUPT_STORE, or MAPI_E_NOT_FOUND when there is no such file.

@@ -10,6 +10,7 @@
 #include <stdexcept>
 
 #include "platform/base/environment.h"
+#include "platform/base/sqlite_file.h"
 #include "platform/base/trace.h"
 #include "platform/com/guid.h"
 #include "platform/mapi/propcodec.h"
@@ -18,22 +19,22 @@ namespace quillory {
 
 namespace {
 
-constexpr int kBusyTimeoutMs = 10000;
+constexpr int kBusyTimeoutMs = sqlite_file::kBusyTimeoutMs;
 constexpr int kSchemaVersion = 1;
 
 constexpr const char* kSchema = R"(
-CREATE TABLE IF NOT EXISTS profiles(
+CREATE TABLE profiles(
     id INTEGER PRIMARY KEY AUTOINCREMENT,  -- never reused: open sessions hold ids
     name TEXT NOT NULL,
     lname TEXT NOT NULL UNIQUE,
     is_default INTEGER NOT NULL DEFAULT 0);
-CREATE TABLE IF NOT EXISTS services(
+CREATE TABLE services(
     profile INTEGER NOT NULL REFERENCES profiles(id) ON DELETE CASCADE,
     uid BLOB NOT NULL,
     name TEXT NOT NULL,
     seq INTEGER PRIMARY KEY AUTOINCREMENT,
     UNIQUE(profile, uid));
-CREATE TABLE IF NOT EXISTS providers(
+CREATE TABLE providers(
     profile INTEGER NOT NULL REFERENCES profiles(id) ON DELETE CASCADE,
     uid BLOB NOT NULL,
     service BLOB NOT NULL,
@@ -41,11 +42,11 @@ CREATE TABLE IF NOT EXISTS providers(
     resource_type INTEGER NOT NULL,
     seq INTEGER PRIMARY KEY AUTOINCREMENT,
     UNIQUE(profile, uid));
-CREATE TABLE IF NOT EXISTS sections(
+CREATE TABLE sections(
     profile INTEGER NOT NULL REFERENCES profiles(id) ON DELETE CASCADE,
     uid BLOB NOT NULL,
     PRIMARY KEY(profile, uid));
-CREATE TABLE IF NOT EXISTS props(
+CREATE TABLE props(
     profile INTEGER NOT NULL,
     uid BLOB NOT NULL,
     tag INTEGER NOT NULL,
@@ -199,8 +200,8 @@ HRESULT ProfileDb::Open(std::shared_ptr<ProfileDb>& out, std::string* error)
         return S_OK;
     } catch (const DbError& e) {
         Trace("profiles: %s\n", e.what());
-        if (error) *error = std::string("The profile database cannot be opened: ") + e.what();
-        return MAPI_E_DISK_ERROR;
+        if (error) *error = "The profile database cannot be opened: " + std::string(e.what());
+        return sqlite_file::IsDamage(e.rc()) ? MAPI_E_CORRUPT_STORE : MAPI_E_DISK_ERROR;
     } catch (const std::bad_alloc&) {
         return MAPI_E_NOT_ENOUGH_MEMORY;
     }
@@ -219,26 +220,21 @@ ProfileDb::~ProfileDb()
 
 void ProfileDb::OpenFile()
 {
+    std::string error;
     std::error_code ec;
-    std::filesystem::create_directories(file_.parent_path(), ec);
-    if (ec) throw DbError(SQLITE_CANTOPEN, "cannot create " + file_.parent_path().string() + ": " + ec.message());
-    const int rc = sqlite3_open_v2(file_.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
-    if (rc != SQLITE_OK) throw DbError(rc, "open " + file_.string() + ": " + sqlite3_errstr(rc));
+    int rc = SQLITE_OK;
+    if (!std::filesystem::exists(file_, ec)) rc = sqlite_file::CreateWithSchema(file_, kSchema, kSchemaVersion, error);
+    if (rc == SQLITE_OK) rc = sqlite_file::OpenExisting(file_, &db_, error);
+    if (rc != SQLITE_OK) throw DbError(rc, error);
     sqlite3_extended_result_codes(db_, 1);
     sqlite3_busy_timeout(db_, kBusyTimeoutMs);
-    // WAL lets other processes read while one writes; FULL syncs each commit.
+    if (!sqlite_file::HasSchema(db_, {"profiles", "services", "providers", "sections", "props"}, kSchemaVersion))
+        throw DbError(SQLITE_NOTADB, file_.string() + " holds no profiles");
+    // WAL lets other processes read while one writes (the file was made in
+    // WAL mode; this only changes a file made otherwise); FULL syncs each commit.
     Exec("PRAGMA journal_mode=WAL");
     Exec("PRAGMA synchronous=FULL");
     Exec("PRAGMA foreign_keys=ON");
-    Exec("BEGIN IMMEDIATE");
-    try {
-        Exec(kSchema);
-        Exec(("PRAGMA user_version=" + std::to_string(kSchemaVersion)).c_str());
-        Exec("COMMIT");
-    } catch (...) {
-        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-        throw;
-    }
 }
 
 void ProfileDb::Exec(const char* sql)
@@ -302,8 +298,9 @@ HRESULT ProfileDb::Transact(bool write, const std::function<HRESULT()>& body, st
     } catch (const DbError& e) {
         rollback();
         Trace("profiles: %s\n", e.what());
-        if (error) *error = std::string("The profile database failed: ") + e.what();
+        if (error) *error = "The profile database " + file_.string() + " failed: " + e.what();
         const int primary = e.rc() & 0xFF;
+        if (sqlite_file::IsDamage(e.rc())) return MAPI_E_CORRUPT_STORE;
         return primary == SQLITE_BUSY || primary == SQLITE_LOCKED ? MAPI_E_BUSY : MAPI_E_DISK_ERROR;
     } catch (const std::bad_alloc&) {
         rollback();

@@ -1,7 +1,8 @@
 // The profile database: profiles, their message services and providers, and
 // profile sections with their properties, in one SQLite file under the
 // environment root (<root>/profiles/profiles.db). Every change runs in one
-// transaction, so another process sees all of it or none of it.
+// transaction, so another process sees all of it or none of it, and a
+// process killed at any moment leaves every commit it made.
 #pragma once
 
 #include <cstdint>
@@ -49,7 +50,10 @@ std::string ProfileUidHex(const MAPIUID& uid);
 class ProfileDb {
 public:
     // The database of the current environment root; one connection per file
-    // and process, shared by every object that uses it.
+    // and process, shared by every object that uses it. A missing file is
+    // made whole; an existing one is checked through first, and one that is
+    // damaged or holds no profiles gives MAPI_E_CORRUPT_STORE with a
+    // sentence naming it, and is left as it was.
     static HRESULT Open(std::shared_ptr<ProfileDb>& out, std::string* error = nullptr);
     ~ProfileDb();
     ProfileDb(const ProfileDb&) = delete;
@@ -59,9 +63,9 @@ public:
     const std::filesystem::path& Root() const { return root_; }
 
     // Runs body inside one transaction (a write transaction takes the lock at
-    // once). Database failures become MAPI_E_DISK_ERROR (MAPI_E_BUSY when
-    // another process holds the lock too long) with a sentence in *error; a
-    // failing body rolls everything back. Nested calls join the outer
+    // once). Database failures become MAPI_E_DISK_ERROR (MAPI_E_CORRUPT_STORE
+    // for a damaged file, MAPI_E_BUSY when another process holds the lock too
+    // long) with a sentence in *error; a failing body rolls everything back. Nested calls join the outer
     // transaction. The methods below must be called from inside a body.
     HRESULT Read(const std::function<HRESULT()>& body, std::string* error = nullptr);
     HRESULT Write(const std::function<HRESULT()>& body, std::string* error = nullptr);

@@ -62,7 +62,7 @@ private:
     HRESULT FindStore(const MAPIUID& uid, SessionStore* out);
     // The open store with the UID, opened on first use and kept while the
     // session lives.
-    HRESULT StoreObject(const MAPIUID& uid, ULONG ulFlags, ComPtr<IMsgStore>& out);
+    HRESULT StoreObject(const MAPIUID& uid, ULONG ulFlags, ComPtr<IMsgStore>& out, std::string* error = nullptr);
     HRESULT AddressBook(ComPtr<IAddrBook>& out);
 
     const ProfileContext ctx_;

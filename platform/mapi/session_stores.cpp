@@ -66,7 +66,7 @@ HRESULT CMAPISession::FindStore(const MAPIUID& uid, SessionStore* out)
     return MAPI_E_NOT_FOUND;
 }
 
-HRESULT CMAPISession::StoreObject(const MAPIUID& uid, ULONG ulFlags, ComPtr<IMsgStore>& out)
+HRESULT CMAPISession::StoreObject(const MAPIUID& uid, ULONG ulFlags, ComPtr<IMsgStore>& out, std::string* error)
 {
     std::lock_guard lock(mutex_);
     if (loggedOff_) return MAPI_E_END_OF_SESSION;
@@ -74,7 +74,8 @@ HRESULT CMAPISession::StoreObject(const MAPIUID& uid, ULONG ulFlags, ComPtr<IMsg
     if (!slot) {
         SessionStore store;
         HRESULT hr = FindStore(uid, &store);
-        if (SUCCEEDED(hr)) hr = OpenMessageStore(store.file, store.uid, store.displayName, ulFlags & kStoreOpenFlags, &slot);
+        if (SUCCEEDED(hr))
+            hr = OpenMessageStore(store.file, store.uid, store.displayName, ulFlags & kStoreOpenFlags, &slot, error);
         if (FAILED(hr)) {
             openStores_.erase(ProfileUidHex(uid));
             return hr;
@@ -125,8 +126,10 @@ HRESULT CMAPISession::OpenMsgStore(ULONG_PTR ulUIParam, ULONG cbEntryID, LPENTRY
     if (!IsInterface(lpInterface, IID_IMsgStore))
         return Fail(MAPI_E_INTERFACE_NOT_SUPPORTED, "A message store answers IMsgStore");
     ComPtr<IMsgStore> store;
-    if (const HRESULT hr = StoreObject(uid, ulFlags, store); FAILED(hr))
-        return Fail(hr, hr == MAPI_E_NOT_FOUND ? "The profile has no such message store" : "The store could not be opened");
+    std::string why;
+    if (const HRESULT hr = StoreObject(uid, ulFlags, store, &why); FAILED(hr))
+        return Fail(hr, hr == MAPI_E_NOT_FOUND ? "The profile has no such message store"
+                                               : "The store could not be opened" + (why.empty() ? "" : ": " + why));
     *lppMDB = store.Detach();
     return S_OK;
 }
@@ -148,8 +151,11 @@ HRESULT CMAPISession::OpenEntry(ULONG cbEntryID, LPENTRYID lpEntryID, LPCIID lpI
     if (!StoreUidOfEntryId(cbEntryID, lpEntryID, &uid))
         return Fail(MAPI_E_UNKNOWN_ENTRYID, "No store or address book of the profile knows the entry ID");
     ComPtr<IMsgStore> store;
-    if (const HRESULT hr = StoreObject(uid, MAPI_BEST_ACCESS | MDB_NO_DIALOG, store); FAILED(hr))
-        return Fail(hr == MAPI_E_NOT_FOUND ? MAPI_E_UNKNOWN_ENTRYID : hr, "The entry's store is not in the profile");
+    std::string why;
+    if (const HRESULT hr = StoreObject(uid, MAPI_BEST_ACCESS | MDB_NO_DIALOG, store, &why); FAILED(hr))
+        return Fail(hr == MAPI_E_NOT_FOUND ? MAPI_E_UNKNOWN_ENTRYID : hr,
+                    hr == MAPI_E_NOT_FOUND ? "The entry's store is not in the profile"
+                                           : "The entry's store could not be opened: " + why);
     auto parsed = ParseStoreEntryId(cbEntryID, lpEntryID);
     if (parsed && parsed->kind == MAPI_STORE) {
         if (!IsInterface(lpInterface, IID_IMsgStore))

@@ -1,15 +1,12 @@
 #include "platform/mapi/store_db.h"
 
-#include <fcntl.h>
 #include <sqlite3.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
 #include <cstring>
-#include <fstream>
-#include <random>
 
+#include "platform/base/sqlite_file.h"
 #include "platform/base/trace.h"
 #include "platform/com/guid.h"
 #include "platform/mapi/entryid.h"
@@ -17,7 +14,7 @@
 namespace quillory::store {
 namespace {
 
-constexpr int kBusyTimeoutMs = 10000;
+constexpr int kBusyTimeoutMs = sqlite_file::kBusyTimeoutMs;
 constexpr std::int64_t kFormat = 1;
 
 // Row ids are AUTOINCREMENT so that an id, and with it an entry ID, is never
@@ -88,42 +85,6 @@ HRESULT MapSqlite(int rc)
     case SQLITE_CONSTRAINT: return MAPI_E_COLLISION;
     default: return MAPI_E_CALL_FAILED;
     }
-}
-
-std::uint32_t Be32(const unsigned char* p)
-{
-    return std::uint32_t{p[0]} << 24 | std::uint32_t{p[1]} << 16 | std::uint32_t{p[2]} << 8 | p[3];
-}
-
-// Checks the file header before SQLite sees the file, so that a file that is
-// not a store, or one cut short, is refused without anything being written.
-bool HeaderLooksSound(const std::filesystem::path& file)
-{
-    std::error_code ec;
-    const auto size = std::filesystem::file_size(file, ec);
-    if (ec || size < 100) return false;
-    unsigned char h[100];
-    std::ifstream in(file, std::ios::binary);
-    if (!in.read(reinterpret_cast<char*>(h), sizeof h)) return false;
-    if (std::memcmp(h, "SQLite format 3", 16) != 0) return false;
-    std::uint32_t pageSize = std::uint32_t{h[16]} << 8 | h[17];
-    if (pageSize == 1) pageSize = 65536;
-    if (pageSize < 512 || (pageSize & (pageSize - 1)) != 0) return false;
-    // The page count in the header is valid when the change counter matches
-    // the version-valid-for number.
-    const std::uint32_t pages = Be32(h + 28);
-    if (pages != 0 && Be32(h + 24) == Be32(h + 92)) {
-        if (size < std::uint64_t{pages} * pageSize) return false;
-    }
-    return true;
-}
-
-void SyncDirectory(const std::filesystem::path& dir)
-{
-    const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return;
-    if (::fsync(fd) != 0) Trace("store: fsync of %s failed\n", dir.c_str());
-    ::close(fd);
 }
 
 void PutMeta(StoreDb& db, std::string_view key, std::int64_t value)
@@ -374,78 +335,63 @@ HRESULT StoreDb::CheckIntegrity()
     });
 }
 
-HRESULT StoreDb::Create(const std::filesystem::path& file, const MAPIUID& uid, std::string_view displayName)
+HRESULT StoreDb::Create(const std::filesystem::path& file, const MAPIUID& uid, std::string_view displayName,
+                        std::string& error)
 {
-    // Built beside the target and moved into place whole, so a crash during
-    // creation never leaves a half-made store under the real name.
-    std::error_code ec;
-    std::filesystem::create_directories(file.parent_path(), ec);
-    std::random_device rd;
-    const std::filesystem::path temp =
-        file.parent_path() / (file.filename().string() + ".new-" + std::to_string(::getpid()) + "-" +
-                              std::to_string(rd()));
     HRESULT hr = S_OK;
-    {
+    const int rc = sqlite_file::CreateWhole(file, [&](const std::filesystem::path& temp, std::string& why) {
         StoreDb db;
         db.path_ = temp;
-        const int rc = sqlite3_open_v2(temp.c_str(), &db.db_,
-                                       SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_EXRESCODE, nullptr);
-        if (rc != SQLITE_OK) {
-            Trace("store: cannot create %s: %s\n", temp.c_str(), sqlite3_errstr(rc));
-            hr = MapSqlite(rc);
-        } else {
-            hr = GuardStore("create", [&] {
-                db.Exec("PRAGMA journal_mode=WAL");
-                Tx tx(db, true);
-                db.Exec(kSchema);
-                const std::int64_t now = NowTicks();
-                PutMeta(db, "format", kFormat);
-                Stmt(db, "INSERT INTO meta(key, value) VALUES('uid', ?1)")
-                    .Bind(1, std::span<const BYTE>(uid.ab, sizeof uid.ab))
-                    .Run();
-                Stmt(db, "INSERT INTO meta(key, value) VALUES('name', ?1)").Bind(1, displayName).Run();
-                SpecialFolders sf;
-                sf.root = AddDefaultFolder(db, 0, "", FOLDER_ROOT, now);
-                sf.ipm = AddDefaultFolder(db, sf.root, "Top of Information Store", FOLDER_GENERIC, now);
-                sf.inbox = AddDefaultFolder(db, sf.ipm, "Inbox", FOLDER_GENERIC, now);
-                sf.outbox = AddDefaultFolder(db, sf.ipm, "Outbox", FOLDER_GENERIC, now);
-                sf.sent = AddDefaultFolder(db, sf.ipm, "Sent Items", FOLDER_GENERIC, now);
-                sf.deleted = AddDefaultFolder(db, sf.ipm, "Deleted Items", FOLDER_GENERIC, now);
-                PutMeta(db, "root", sf.root);
-                PutMeta(db, "ipm", sf.ipm);
-                PutMeta(db, "inbox", sf.inbox);
-                PutMeta(db, "outbox", sf.outbox);
-                PutMeta(db, "sent", sf.sent);
-                PutMeta(db, "deleted", sf.deleted);
-                Stmt(db, "INSERT INTO receive_folders(class, name, folder) VALUES('', '', ?1)").Bind(1, sf.inbox).Run();
-                tx.Commit();
-                return S_OK;
-            });
+        int opened = sqlite3_open_v2(temp.c_str(), &db.db_,
+                                     SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_EXRESCODE, nullptr);
+        if (opened != SQLITE_OK) {
+            why = "cannot create " + temp.string() + ": " + sqlite3_errstr(opened);
+            hr = MapSqlite(opened);
+            return opened;
         }
-    }  // closing the only connection folds the log into the file
-    if (SUCCEEDED(hr)) {
-        // link() refuses to replace: when another process created the store
-        // meanwhile, its store wins and ours is dropped.
-        if (::link(temp.c_str(), file.c_str()) != 0 && errno != EEXIST) {
-            Trace("store: cannot move %s into place: %s\n", temp.c_str(), std::strerror(errno));
-            hr = MAPI_E_NO_ACCESS;
-        }
+        hr = GuardStore("create", [&] {
+            db.Exec("PRAGMA journal_mode=WAL");
+            Tx tx(db, true);
+            db.Exec(kSchema);
+            const std::int64_t now = NowTicks();
+            PutMeta(db, "format", kFormat);
+            Stmt(db, "INSERT INTO meta(key, value) VALUES('uid', ?1)")
+                .Bind(1, std::span<const BYTE>(uid.ab, sizeof uid.ab))
+                .Run();
+            Stmt(db, "INSERT INTO meta(key, value) VALUES('name', ?1)").Bind(1, displayName).Run();
+            SpecialFolders sf;
+            sf.root = AddDefaultFolder(db, 0, "", FOLDER_ROOT, now);
+            sf.ipm = AddDefaultFolder(db, sf.root, "Top of Information Store", FOLDER_GENERIC, now);
+            sf.inbox = AddDefaultFolder(db, sf.ipm, "Inbox", FOLDER_GENERIC, now);
+            sf.outbox = AddDefaultFolder(db, sf.ipm, "Outbox", FOLDER_GENERIC, now);
+            sf.sent = AddDefaultFolder(db, sf.ipm, "Sent Items", FOLDER_GENERIC, now);
+            sf.deleted = AddDefaultFolder(db, sf.ipm, "Deleted Items", FOLDER_GENERIC, now);
+            PutMeta(db, "root", sf.root);
+            PutMeta(db, "ipm", sf.ipm);
+            PutMeta(db, "inbox", sf.inbox);
+            PutMeta(db, "outbox", sf.outbox);
+            PutMeta(db, "sent", sf.sent);
+            PutMeta(db, "deleted", sf.deleted);
+            Stmt(db, "INSERT INTO receive_folders(class, name, folder) VALUES('', '', ?1)").Bind(1, sf.inbox).Run();
+            tx.Commit();
+            return S_OK;
+        });
+        if (FAILED(hr)) why = "cannot create " + temp.string();
+        return FAILED(hr) ? SQLITE_ERROR : SQLITE_OK;
+    }, error);  // closing the only connection folds the log into the file
+    if (rc != SQLITE_OK) {
+        Trace("store: %s\n", error.c_str());
+        return FAILED(hr) ? hr : MAPI_E_NO_ACCESS;
     }
-    for (const char* suffix : {"", "-wal", "-shm"}) std::filesystem::remove(temp.string() + suffix, ec);
-    if (SUCCEEDED(hr)) SyncDirectory(file.parent_path());
-    return hr;
+    return S_OK;
 }
 
-HRESULT StoreDb::Load(const std::filesystem::path& file, const MAPIUID& requestedUid, std::string_view displayName)
+HRESULT StoreDb::Load(const std::filesystem::path& file, const MAPIUID& requestedUid, std::string_view displayName,
+                      std::string& error)
 {
     path_ = file;
-    if (!HeaderLooksSound(file)) {
-        Trace("store: %s is not a sound store file\n", file.c_str());
-        return MAPI_E_CORRUPT_STORE;
-    }
-    const int rc = sqlite3_open_v2(file.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_EXRESCODE, nullptr);
-    if (rc != SQLITE_OK) {
-        Trace("store: cannot open %s: %s\n", file.c_str(), sqlite3_errstr(rc));
+    if (const int rc = sqlite_file::OpenExisting(file, &db_, error); rc != SQLITE_OK) {
+        Trace("store: %s\n", error.c_str());
         return MapSqlite(rc);
     }
     sqlite3_busy_timeout(db_, kBusyTimeoutMs);
@@ -468,7 +414,7 @@ HRESULT StoreDb::Load(const std::filesystem::path& file, const MAPIUID& requeste
             }
         }
         if (values["format"] != kFormat || uid.size() != sizeof uid_.ab) {
-            Trace("store: %s has no store format record\n", file.c_str());
+            error = file.string() + " is not a message store (it has no store format record)";
             return MAPI_E_CORRUPT_STORE;
         }
         std::memcpy(uid_.ab, uid.data(), sizeof uid_.ab);
@@ -479,7 +425,7 @@ HRESULT StoreDb::Load(const std::filesystem::path& file, const MAPIUID& requeste
             s.Bind(1, special_.root).Bind(2, special_.ipm).Bind(3, special_.inbox);
             s.Bind(4, special_.outbox).Bind(5, special_.sent).Bind(6, special_.deleted);
             if (!s.Step() || s.Int(0) != 6) {
-                Trace("store: %s lacks its default folders\n", file.c_str());
+                error = file.string() + " is damaged: it lacks its default folders";
                 return MAPI_E_CORRUPT_STORE;
             }
         }
@@ -487,7 +433,11 @@ HRESULT StoreDb::Load(const std::filesystem::path& file, const MAPIUID& requeste
         return S_OK;
     });
     if (hr == MAPI_E_COLLISION || hr == MAPI_E_CALL_FAILED) hr = MAPI_E_CORRUPT_STORE;  // e.g. no meta table
-    if (FAILED(hr)) return hr;
+    if (FAILED(hr)) {
+        if (error.empty()) error = file.string() + (hr == MAPI_E_CORRUPT_STORE ? " is not a message store" : " cannot be read");
+        Trace("store: %s\n", error.c_str());
+        return hr;
+    }
     static const MAPIUID kNoUid{};
     if (!SameUid(requestedUid, kNoUid) && !SameUid(requestedUid, uid_))
         Trace("store: %s keeps its own UID, not the one asked for\n", file.c_str());
@@ -513,9 +463,10 @@ HRESULT StoreDb::Load(const std::filesystem::path& file, const MAPIUID& requeste
 }
 
 HRESULT StoreDb::Open(const std::filesystem::path& file, const MAPIUID& uid, std::string_view displayName,
-                      std::shared_ptr<StoreDb>& out)
+                      std::shared_ptr<StoreDb>& out, std::string* error)
 {
     out.reset();
+    std::string why;
     std::error_code ec;
     if (!std::filesystem::exists(file, ec)) {
         MAPIUID newUid = uid;
@@ -525,10 +476,16 @@ HRESULT StoreDb::Open(const std::filesystem::path& file, const MAPIUID& uid, std
             CoCreateGuid(&g);
             std::memcpy(newUid.ab, &g, sizeof newUid.ab);
         }
-        if (const HRESULT hr = Create(file, newUid, displayName); FAILED(hr)) return hr;
+        if (const HRESULT hr = Create(file, newUid, displayName, why); FAILED(hr)) {
+            if (error) *error = why;
+            return hr;
+        }
     }
     std::shared_ptr<StoreDb> db(new StoreDb);  // the constructor is private
-    if (const HRESULT hr = db->Load(file, uid, displayName); FAILED(hr)) return hr;
+    if (const HRESULT hr = db->Load(file, uid, displayName, why); FAILED(hr)) {
+        if (error) *error = why;
+        return hr;
+    }
     out = std::move(db);
     return S_OK;
 }

@@ -58,11 +58,12 @@ FILETIME TicksToFileTime(std::int64_t ticks);
 
 class StoreDb {
 public:
-    // Opens the store file, creating it with its default folders when it does
-    // not exist. A file that is not a sound store gives MAPI_E_CORRUPT_STORE
-    // and is left as it was.
+    // Opens the store file, creating it whole with its default folders when
+    // it does not exist. An existing file is read through first: one that is
+    // damaged or no store gives MAPI_E_CORRUPT_STORE and is left as it was.
+    // *error gets a sentence naming the file when it fails.
     static HRESULT Open(const std::filesystem::path& file, const MAPIUID& uid, std::string_view displayName,
-                        std::shared_ptr<StoreDb>& out);
+                        std::shared_ptr<StoreDb>& out, std::string* error = nullptr);
     ~StoreDb();
     StoreDb(const StoreDb&) = delete;
     StoreDb& operator=(const StoreDb&) = delete;
@@ -99,8 +100,10 @@ public:
 
 private:
     StoreDb() = default;
-    static HRESULT Create(const std::filesystem::path& file, const MAPIUID& uid, std::string_view displayName);
-    HRESULT Load(const std::filesystem::path& file, const MAPIUID& requestedUid, std::string_view displayName);
+    static HRESULT Create(const std::filesystem::path& file, const MAPIUID& uid, std::string_view displayName,
+                          std::string& error);
+    HRESULT Load(const std::filesystem::path& file, const MAPIUID& requestedUid, std::string_view displayName,
+                 std::string& error);
     void Close() noexcept;
 
     std::recursive_mutex mutex_;

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 
@@ -283,12 +284,19 @@ TEST(StoreBasic, DamagedFilesAreRefusedAndLeftAlone)
     auto noisy = full;
     for (std::size_t i = 4096; i < noisy.size(); ++i) noisy[i] = static_cast<char>(i * 131);
     damaged.push_back(write("noise.db", noisy));
+    // Message pages zeroed: the open reads them although it needs none of them.
+    auto zeroed = full;
+    std::fill(zeroed.begin() + static_cast<std::ptrdiff_t>(full.size() / 2),
+              zeroed.begin() + static_cast<std::ptrdiff_t>(full.size() / 2 + 2 * 4096), 0);
+    damaged.push_back(write("zeroed.db", zeroed));
 
     for (const auto& p : damaged) {
         const auto before = ReadFile(p);
         ComPtr<IMsgStore> store;
-        EXPECT_EQ(OpenMessageStore(p, TestUid(1), "x", 0, &store), MAPI_E_CORRUPT_STORE) << p.filename();
+        std::string error;
+        EXPECT_EQ(OpenMessageStore(p, TestUid(1), "x", 0, &store, &error), MAPI_E_CORRUPT_STORE) << p.filename();
         EXPECT_FALSE(store);
+        EXPECT_TRUE(error.starts_with(p.string() + " ")) << error;
         EXPECT_EQ(ReadFile(p), before) << p.filename();
         EXPECT_FALSE(std::filesystem::exists(p.string() + "-wal")) << p.filename();
     }

@@ -4,6 +4,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <sqlite3.h>
+
 #include <random>
 
 #include "platform/mapi/store_db.h"
@@ -35,6 +37,168 @@ std::string Pattern(std::size_t n, char seed)
     std::string s(n, ' ');
     for (std::size_t i = 0; i < n; ++i) s[i] = static_cast<char>('a' + (i * 7 + static_cast<std::size_t>(seed)) % 26);
     return s;
+}
+
+// A default VFS that stops the process before a chosen write to a main
+// database file. In WAL mode the main file is written only by checkpoints,
+// which copy the log's pages into it in page order, page 1 (with the new
+// page count) first, extending the file only when its last page comes: so
+// the stop lands between checkpoint pages. Installed in a child only.
+namespace fault_vfs {
+
+sqlite3_vfs* g_real = nullptr;
+sqlite3_vfs g_vfs;
+const sqlite3_io_methods* g_realMethods = nullptr;
+sqlite3_io_methods g_methods;
+long g_stopBefore = -1;  // the write to stop at, counted from 0; -1: never
+long g_writes = 0;
+int g_signalFd = -1;
+
+int Write(sqlite3_file* file, const void* data, int amount, sqlite3_int64 offset)
+{
+    if (g_writes == g_stopBefore) {
+        const char c = 1;
+        if (::write(g_signalFd, &c, 1) != 1) _exit(3);
+        for (;;) pause();  // killed here
+    }
+    ++g_writes;
+    return g_realMethods->xWrite(file, data, amount, offset);
+}
+
+int Open(sqlite3_vfs*, const char* name, sqlite3_file* file, int flags, int* outFlags)
+{
+    const int rc = g_real->xOpen(g_real, name, file, flags, outFlags);
+    if (rc == SQLITE_OK && (flags & SQLITE_OPEN_MAIN_DB) && file->pMethods) {
+        if (!g_realMethods) {
+            g_realMethods = file->pMethods;
+            g_methods = *file->pMethods;
+            g_methods.xWrite = Write;
+        }
+        if (file->pMethods == g_realMethods) file->pMethods = &g_methods;
+    }
+    return rc;
+}
+
+void Install(long stopBefore, int signalFd)
+{
+    g_real = sqlite3_vfs_find(nullptr);
+    g_vfs = *g_real;
+    g_vfs.zName = "stop-in-checkpoint";
+    g_vfs.pNext = nullptr;
+    g_vfs.xOpen = Open;
+    g_stopBefore = stopBefore;
+    g_signalFd = signalFd;
+    sqlite3_vfs_register(&g_vfs, 1);
+}
+
+}  // namespace fault_vfs
+
+// The saves of the checkpoint test: message i has a body of SizeOf(i) bytes.
+std::size_t SizeOf(std::size_t i) { return 6000 + (i * 7919) % 14000; }
+constexpr std::size_t kCheckpointSaves = 300;
+
+// A child saves kCheckpointSaves messages into `file` (into the log only:
+// far below the automatic checkpoint) and lets the store go, which folds the
+// log into the file. With stopBefore >= 0 it stops before that write of the
+// main file and is killed there (true); otherwise it finishes and *writes
+// gets the number of writes the checkpoint made.
+bool SaveThenCheckpoint(const std::filesystem::path& file, long stopBefore, long* writes = nullptr)
+{
+    int fds[2];
+    if (pipe(fds) != 0) return false;
+    const pid_t child = fork();
+    if (child == 0) {
+        close(fds[0]);
+        fault_vfs::Install(stopBefore, fds[1]);
+        {
+            ComPtr<IMsgStore> store;
+            if (FAILED(OpenMessageStore(file, TestUid(1), "", 0, &store))) _exit(1);
+            auto inbox = OpenInbox(store.Get());
+            for (std::size_t i = 0; i < kCheckpointSaves; ++i) {
+                const std::string body = Pattern(SizeOf(i), static_cast<char>(i % 26));
+                const std::string subject = std::to_string(i);
+                ComPtr<IMessage> m;
+                if (FAILED(inbox->CreateMessage(nullptr, 0, &m))) _exit(1);
+                SPropValue v[] = {StringProp(PR_SUBJECT, subject.c_str()), StringProp(PR_BODY, body.c_str())};
+                if (FAILED(m->SetProps(2, v, nullptr)) || FAILED(m->SaveChanges(0))) _exit(1);
+            }
+        }
+        const char done = 2;
+        const long made = fault_vfs::g_writes;
+        if (write(fds[1], &done, 1) != 1 || write(fds[1], &made, sizeof made) != sizeof made) _exit(3);
+        _exit(0);
+    }
+    close(fds[1]);
+    pollfd p{fds[0], POLLIN, 0};
+    char what = 0;
+    const bool heard = poll(&p, 1, 120000) == 1 && read(fds[0], &what, 1) == 1;
+    long made = -1;
+    if (heard && what == 2 && read(fds[0], &made, sizeof made) == sizeof made && writes) *writes = made;
+    close(fds[0]);
+    KillAndReap(child);
+    return heard && what == 1;
+}
+
+// Empty when the store in `file` holds every message of SaveThenCheckpoint whole.
+std::string CheckpointSavesMissing(const std::filesystem::path& file)
+{
+    auto store = OpenStore(file);
+    if (!store) return "the store does not open";
+    ComPtr<IMAPITable> table;
+    if (FAILED(OpenInbox(store.Get())->GetContentsTable(0, &table))) return "no contents table";
+    auto cols = MakeTagArray({PR_ENTRYID, PR_SUBJECT});
+    RowSetPtr rows;
+    if (FAILED(table->SetColumns(cols.Get(), 0)) || FAILED(table->QueryRows(100000, 0, &rows)))
+        return "the contents table cannot be read";
+    if (rows->cRows != kCheckpointSaves) return std::to_string(rows->cRows) + " messages";
+    std::vector<bool> seen(kCheckpointSaves);
+    for (ULONG r = 0; r < rows->cRows; ++r) {
+        const std::size_t i = std::stoul(rows->aRow[r].lpProps[1].Value.lpszA);
+        const SBinary& eid = rows->aRow[r].lpProps[0].Value.bin;
+        auto m = OpenEntryAs<IMessage>(store.Get(), std::vector<BYTE>(eid.lpb, eid.lpb + eid.cb), 0);
+        if (i >= kCheckpointSaves || seen[i] || !m) return "message " + std::to_string(i) + " twice or unreadable";
+        seen[i] = true;
+        if (GetString(m.Get(), PR_BODY) != Pattern(SizeOf(i), static_cast<char>(i % 26)))
+            return "message " + std::to_string(i) + " differs";
+    }
+    return {};
+}
+
+TEST(StoreCrash, KilledBetweenCheckpointPagesTheStoreOpensWithEverySave)
+{
+    TempHome home;
+    const auto base = StorePath(home, "base.db");
+    { OpenStore(base); }
+    // How many writes the checkpoint makes, from a run that is not stopped.
+    long writes = -1;
+    {
+        const auto file = StorePath(home, "whole.db");
+        std::filesystem::copy_file(base, file);
+        EXPECT_FALSE(SaveThenCheckpoint(file, -1, &writes));
+        EXPECT_EQ(CheckpointSavesMissing(file), "");
+    }
+    ASSERT_GT(writes, 500);
+    // Before the first write (the log whole beside an untouched file), after
+    // page 1 (the header already counts pages the file does not have yet),
+    // midway, and before the last write.
+    for (const long stop : {0L, 1L, 2L, writes / 2, writes - 1}) {
+        const auto file = StorePath(home, ("stop-" + std::to_string(stop) + ".db").c_str());
+        std::filesystem::copy_file(base, file);
+        ASSERT_TRUE(SaveThenCheckpoint(file, stop)) << stop;
+        std::error_code ec;
+        ASSERT_GT(std::filesystem::file_size(file.string() + "-wal", ec), 0u) << stop;
+        EXPECT_EQ(VerifyMessageStore(file), S_OK) << stop;
+        EXPECT_EQ(CheckpointSavesMissing(file), "") << stop;
+        // The store goes on: one more save, and every save is there after a reopen.
+        {
+            auto store = OpenStore(file);
+            ASSERT_TRUE(store) << stop;
+            AddMessage(OpenInbox(store.Get()).Get(), "one more");
+        }
+        EXPECT_EQ(GetLong(OpenInbox(OpenStore(file).Get()).Get(), PR_CONTENT_COUNT),
+                  static_cast<LONG>(kCheckpointSaves + 1))
+            << stop;
+    }
 }
 
 TEST(StoreCrash, KilledInsideALargeSaveLeavesThePreviousVersionWhole)
