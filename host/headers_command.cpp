@@ -5,16 +5,14 @@
 // server. Marking a row for download asks the transport to process the table
 // and runs the send and receive that downloads it.
 #include <cstdio>
-#include <algorithm>
-#include <cstring>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "host/commands.h"
+#include "host/header_flow.h"
 #include "host/news_account.h"
-#include "host/store_threads.h"
 #include "platform/com/com_ptr.h"
 #include "platform/mapi/mapi_alloc.h"
 #include "platform/mapi/mapitags.h"
@@ -30,16 +28,13 @@ constexpr const char* kUsage = R"(usage:
   quillory mark --profile P [--account A] [--delete] ROW...
 
   headers  the article headers waiting on the news servers of the profile's
-           newsgroup accounts (after a send and receive fetched them): row
-           number, newsgroup:article, marks, date, sender, subject
+           newsgroup accounts, after a header refresh: row number,
+           newsgroup:article, marks, subject (sender, date)
   mark     marks rows (by number, or as newsgroup:article) for download, or
            with --delete for removal from the table, then processes the
            marked rows at once: marks live only while the transport is logged
            on, so they are acted on in the same run
 )";
-
-constexpr ULONG kBatchRows = 256;
-constexpr std::size_t kArticleNumberBytes = 4;
 
 int Usage()
 {
@@ -76,68 +71,8 @@ int Fail(const char* command, const std::string& text)
     return 1;
 }
 
-// One row of a header table.
-struct HeaderRow {
-    std::vector<BYTE> entryId;
-    std::string group;
-    ULONG article = 0;
-    ULONG status = 0;
-    ThreadEntry shown;
-};
-
-// "group:number" from the row's entry ID: number (little-endian), message-id
-// and NUL, group and NUL.
-void DecodeEntryId(HeaderRow& row)
-{
-    const auto& b = row.entryId;
-    if (b.size() < kArticleNumberBytes + 1) return;
-    row.article = static_cast<ULONG>(b[0]) | static_cast<ULONG>(b[1]) << 8 | static_cast<ULONG>(b[2]) << 16 |
-                  static_cast<ULONG>(b[3]) << 24;
-    const auto idEnd = std::find(b.begin() + kArticleNumberBytes, b.end(), BYTE{0});
-    if (idEnd == b.end()) return;
-    const auto groupEnd = std::find(idEnd + 1, b.end(), BYTE{0});
-    row.group.assign(idEnd + 1, groupEnd);
-}
-
-HRESULT ReadRows(IMAPIFolder* folder, std::vector<HeaderRow>& out)
-{
-    enum { kEntryId, kSubject, kSender, kSubmitted, kStatus, kColumns };
-    SizedSPropTagArray<kColumns> columns = {
-        kColumns, {PR_ENTRYID, PR_SUBJECT, PR_SENDER_NAME, PR_CLIENT_SUBMIT_TIME, PR_MSG_STATUS}};
-    ComPtr<IMAPITable> table;
-    HRESULT hr = folder->GetContentsTable(0, &table);
-    if (SUCCEEDED(hr)) hr = table->SetColumns(columns.AsTagArray(), 0);
-    if (FAILED(hr)) return hr;
-    for (;;) {
-        RowSetPtr rows;
-        if (hr = table->QueryRows(kBatchRows, 0, &rows); FAILED(hr)) return hr;
-        if (!rows || rows->cRows == 0) return S_OK;
-        for (ULONG r = 0; r < rows->cRows; ++r) {
-            const SRow& row = rows->aRow[r];
-            if (row.cValues < kColumns || row.lpProps[kEntryId].ulPropTag != PR_ENTRYID) continue;
-            const SPropValue* v = row.lpProps;
-            HeaderRow h;
-            h.entryId.assign(v[kEntryId].Value.bin.lpb, v[kEntryId].Value.bin.lpb + v[kEntryId].Value.bin.cb);
-            DecodeEntryId(h);
-            if (v[kSubject].ulPropTag == PR_SUBJECT) h.shown.subject = v[kSubject].Value.lpszA;
-            if (v[kSender].ulPropTag == PR_SENDER_NAME) h.shown.sender = v[kSender].Value.lpszA;
-            if (v[kSubmitted].ulPropTag == PR_CLIENT_SUBMIT_TIME) h.shown.date = v[kSubmitted].Value.ft;
-            if (v[kStatus].ulPropTag == PR_MSG_STATUS) h.status = v[kStatus].Value.ul;
-            out.push_back(std::move(h));
-        }
-    }
-}
-
-std::string Marks(ULONG status)
-{
-    std::string m;
-    if (status & MSGSTATUS_REMOTE_DOWNLOAD) m += "download";
-    if (status & MSGSTATUS_REMOTE_DELETE) m += m.empty() ? "delete" : "+delete";
-    return m.empty() ? "-" : m;
-}
-
-// A logged-on profile with its spooler and the header folders of its
-// newsgroup transports (those whose status object offers one).
+// A logged-on profile with its spooler and the header flow of its newsgroup
+// transports (of one account when asked).
 class HeaderSession {
 public:
     int Open(const char* command, const Options& o)
@@ -158,77 +93,29 @@ public:
         std::string error;
         if (hr = spooler_->Start(&error); FAILED(hr))
             return Fail(command, "the transports cannot be started: " + error);
-        const auto& transports = spooler_->Transports();
-        for (std::size_t i = 0; i < transports.size(); ++i) {
-            const SpoolerTransport& t = transports[i];
-            if (service && std::memcmp(&t.service, &*service, sizeof(MAPIUID)) != 0) continue;
-            if (!t.logon) {
-                if (service) return Fail(command, "the account's transport did not log on: " + t.logonError);
-                continue;
-            }
-            ComPtr<IMAPIStatus> status;
-            ComPtr<IMAPIFolder> folder;
-            if (FAILED(spooler_->OpenStatus(i, status)) || FAILED(status.As(IID_IMAPIFolder, folder))) continue;
-            folders_.push_back({t.display, status, folder});
-        }
-        if (folders_.empty())
+        flow_ = std::make_unique<CHeaderFlow>(*spooler_, service);
+        if (!flow_->LogonProblem().empty()) return Fail(command, flow_->LogonProblem());
+        if (flow_->Empty())
             return Fail(command, "no newsgroup transport of profile '" + o.profile + "' offers a header table");
         return 0;
     }
 
     ~HeaderSession()
     {
-        folders_.clear();
+        flow_.reset();  // lets go of the status objects before their library is unloaded
         if (spooler_) spooler_->Stop();
         spooler_.reset();
         if (session_) session_->Logoff(0, 0, 0);
     }
 
-    struct Folder {
-        std::string transport;
-        ComPtr<IMAPIStatus> status;
-        ComPtr<IMAPIFolder> folder;
-    };
-    std::vector<Folder>& Folders() { return folders_; }
-
-    // A header refresh as a mail client asks for one: the request, the send
-    // and receive that fetches the headers, and the request again for the
-    // outcome. Headers not delivered before are offered again, since a
-    // transport forgets them when it logs off.
-    int Refresh(const char* command)
-    {
-        for (auto& f : folders_) f.status->ValidateState(0, REFRESH_XP_HEADER_CACHE);
-        SpoolerPassResult pass;
-        if (const HRESULT hr = spooler_->RunInboundPass(&pass); FAILED(hr))
-            return Fail(command, "the header refresh failed (" + HexResult(hr) + ")");
-        for (const auto& p : pass.problems) std::fprintf(stderr, "quillory %s: %s\n", command, p.c_str());
-        int rc = 0;
-        for (auto& f : folders_) {
-            const HRESULT result = f.status->ValidateState(0, REFRESH_XP_HEADER_CACHE);
-            if (FAILED(result) && result != MAPI_E_BUSY) {
-                std::fprintf(stderr, "quillory %s: %s: the header refresh failed (%s)\n", command,
-                             f.transport.c_str(), HexResult(result).c_str());
-                rc = 1;
-            }
-        }
-        return rc;
-    }
-    CSpooler& Spooler() { return *spooler_; }
+    CHeaderFlow& Flow() { return *flow_; }
 
 private:
     MapiInitScope mapi_;
     ComPtr<IMAPISession> session_;
     std::unique_ptr<CSpooler> spooler_;
-    std::vector<Folder> folders_;
+    std::unique_ptr<CHeaderFlow> flow_;
 };
-
-std::string RowLine(std::size_t number, const HeaderRow& r)
-{
-    const std::string shown = FormatThreadLine(r.shown, 0);
-    char head[64];
-    std::snprintf(head, sizeof head, "%zu\t", number);
-    return head + r.group + ":" + std::to_string(r.article) + "\t" + Marks(r.status) + "\t" + shown;
-}
 
 }  // namespace
 
@@ -238,16 +125,10 @@ int RunHeadersCommand(Args args)
     if (!Parse(args, false, o)) return Usage();
     HeaderSession s;
     if (int rc = s.Open("headers", o)) return rc;
-    if (int rc = s.Refresh("headers")) return rc;
-    std::size_t number = 0;
-    for (auto& f : s.Folders()) {
-        std::vector<HeaderRow> rows;
-        if (const HRESULT hr = ReadRows(f.folder.Get(), rows); FAILED(hr))
-            return Fail("headers", "the header table of " + f.transport + " cannot be read (" + HexResult(hr) + ")");
-        if (rows.empty()) std::printf("%s: no headers waiting (a send and receive fetches them)\n", f.transport.c_str());
-        for (const auto& r : rows) std::printf("%s\n", RowLine(++number, r).c_str());
-    }
-    return 0;
+    // Headers not delivered before are offered again, since a transport
+    // forgets them when it logs off.
+    if (int rc = RunHeaderRequest(s.Flow(), "headers", REFRESH_XP_HEADER_CACHE)) return rc;
+    return PrintHeaderRows(s.Flow(), "headers");
 }
 
 int RunMarkCommand(Args args)
@@ -256,66 +137,32 @@ int RunMarkCommand(Args args)
     if (!Parse(args, true, o)) return Usage();
     HeaderSession s;
     if (int rc = s.Open("mark", o)) return rc;
-    if (int rc = s.Refresh("mark")) return rc;
+    if (int rc = RunHeaderRequest(s.Flow(), "mark", REFRESH_XP_HEADER_CACHE)) return rc;
 
     // Rows are numbered across the folders as `quillory headers` numbers them.
-    struct Target {
-        HeaderSession::Folder* folder;
-        HeaderRow row;
-    };
-    std::vector<Target> all;
-    for (auto& f : s.Folders()) {
-        std::vector<HeaderRow> rows;
-        if (const HRESULT hr = ReadRows(f.folder.Get(), rows); FAILED(hr))
-            return Fail("mark", "the header table of " + f.transport + " cannot be read (" + HexResult(hr) + ")");
-        for (auto& r : rows) all.push_back({&f, std::move(r)});
-    }
-    std::vector<Target*> chosen;
+    std::vector<HeaderFlowRow> rows;
+    if (const HRESULT hr = s.Flow().Rows(rows); FAILED(hr))
+        return Fail("mark", "the header tables cannot be read (" + HexResult(hr) + ")");
+    std::vector<const HeaderFlowRow*> chosen;
     for (const auto& spec : o.rows) {
-        Target* found = nullptr;
-        const auto colon = spec.rfind(':');
-        for (std::size_t i = 0; i < all.size() && !found; ++i) {
-            const HeaderRow& r = all[i].row;
-            if (colon == std::string::npos ? spec == std::to_string(i + 1)
-                                           : spec == r.group + ":" + std::to_string(r.article))
-                found = &all[i];
-        }
+        const HeaderFlowRow* found = FindHeaderRow(rows, spec);
         if (!found) return Fail("mark", "no header row " + spec + " (nothing was marked)");
         chosen.push_back(found);
     }
     // A download is a retrieval, as a mail client marks it: the transport
     // drops the row once the article is filed. A download mark alone keeps
     // the row marked, and the transport would fetch it again and again.
-    const ULONG bit = o.remove ? MSGSTATUS_REMOTE_DELETE : MSGSTATUS_REMOTE_DOWNLOAD | MSGSTATUS_REMOTE_DELETE;
-    for (Target* t : chosen) {
-        ULONG old = 0;
-        const HRESULT hr = t->folder->folder->SetMessageStatus(
-            static_cast<ULONG>(t->row.entryId.size()), reinterpret_cast<LPENTRYID>(t->row.entryId.data()), bit, bit,
-            &old);
-        if (FAILED(hr)) return Fail("mark", "row " + t->row.group + ":" + std::to_string(t->row.article) +
-                                                " cannot be marked (" + HexResult(hr) + ")");
-        std::printf("marked %s:%lu for %s\n", t->row.group.c_str(), static_cast<unsigned long>(t->row.article),
-                    o.remove ? "removal" : "download");
+    const ULONG bits = o.remove ? MSGSTATUS_REMOTE_DELETE : MSGSTATUS_REMOTE_DOWNLOAD | MSGSTATUS_REMOTE_DELETE;
+    for (const HeaderFlowRow* row : chosen) {
+        const std::string name = row->group + ":" + std::to_string(row->article);
+        if (const HRESULT hr = s.Flow().Mark(*row, bits); FAILED(hr))
+            return Fail("mark", "row " + name + " cannot be marked (" + HexResult(hr) + ")");
+        std::printf("marked %s for %s\n", name.c_str(), o.remove ? "removal" : "download");
     }
-
-    // Processing as a mail client asks for it: the request, the send and
-    // receive that does the work, and the request again for the outcome.
-    int rc = 0;
-    for (auto& f : s.Folders()) f.status->ValidateState(0, PROCESS_XP_HEADER_CACHE);
-    SpoolerPassResult pass;
-    if (const HRESULT hr = s.Spooler().RunInboundPass(&pass); FAILED(hr))
-        return Fail("mark", "the send and receive failed (" + HexResult(hr) + ")");
-    for (const auto& p : pass.problems) std::fprintf(stderr, "quillory mark: %s\n", p.c_str());
-    for (auto& f : s.Folders()) {
-        const HRESULT result = f.status->ValidateState(0, PROCESS_XP_HEADER_CACHE);
-        if (FAILED(result) && result != MAPI_E_BUSY) {
-            std::fprintf(stderr, "quillory mark: %s: processing failed (%s)\n", f.transport.c_str(),
-                         HexResult(result).c_str());
-            rc = 1;
-        }
-    }
-    if (rc == 0) std::printf("%zu row%s processed\n", chosen.size(), chosen.size() == 1 ? "" : "s");
-    return rc;
+    // Marks live only while the transport is logged on: processed now.
+    if (int rc = RunHeaderRequest(s.Flow(), "mark", PROCESS_XP_HEADER_CACHE)) return rc;
+    std::printf("%zu row%s processed\n", chosen.size(), chosen.size() == 1 ? "" : "s");
+    return 0;
 }
 
 }  // namespace quillory::host

@@ -21,8 +21,8 @@ constexpr const char* kUsage = R"(usage:
           prints each transport's status and the result of its last operation
           --headers-only  asks the newsgroup transports to refresh their
                           header tables, as a mail client does, and lists the
-                          rows (number, newsgroup:article, marks, sender,
-                          subject) without downloading any article
+                          rows as `quillory headers` does, without
+                          downloading any article
           --process       asks them to process their header tables: the rows
                           marked for download are delivered, those marked for
                           removal dropped. Marks live while a transport is
@@ -187,9 +187,9 @@ void PrintTransport(CSpooler& spooler, std::size_t index)
 
 enum class SyncMode { Full, HeadersOnly, Process };
 
-// The remote-header request of --headers-only or --process; 1 when a
-// transport reports a failure.
-int RunHeaderRequest(CSpooler& spooler, SyncMode mode)
+// The remote-header request of --headers-only or --process, through the
+// same flow as `quillory headers` and `mark`; 1 when something failed.
+int RunHeaderMode(CSpooler& spooler, SyncMode mode)
 {
     CHeaderFlow flow(spooler);
     if (flow.Empty()) {
@@ -198,34 +198,9 @@ int RunHeaderRequest(CSpooler& spooler, SyncMode mode)
     }
     const bool refresh = mode == SyncMode::HeadersOnly;
     SpoolerPassResult pass;
-    std::vector<HeaderFlowOutcome> outcomes;
-    if (const HRESULT hr = flow.Run(refresh ? REFRESH_XP_HEADER_CACHE : PROCESS_XP_HEADER_CACHE, pass, outcomes);
-        FAILED(hr)) {
-        std::fprintf(stderr, "quillory sync: the pass failed (%s)\n", HexResult(hr).c_str());
-        return 1;
-    }
-    for (const auto& problem : pass.problems) std::printf("  problem: %s\n", problem.c_str());
-    int status = 0;
-    for (const auto& o : outcomes) {
-        std::printf("%s: %s %s\n", o.transport.c_str(), refresh ? "header refresh" : "processing",
-                    ResultText(o.result).c_str());
-        if (FAILED(o.result)) status = 1;
-    }
-    std::vector<HeaderFlowRow> rows;
-    if (const HRESULT hr = flow.Rows(rows); FAILED(hr)) {
-        std::fprintf(stderr, "quillory sync: the header tables cannot be read (%s)\n", HexResult(hr).c_str());
-        return 1;
-    }
-    if (refresh) {
-        std::size_t number = 0;
-        for (const auto& r : rows)
-            std::printf("%zu\t%s:%lu\t%s\t%s\t%s\n", ++number, r.group.c_str(), static_cast<unsigned long>(r.article),
-                        HeaderMarks(r.status).c_str(), r.sender.c_str(), r.subject.c_str());
-    } else {
-        std::printf("Received %u.\n", static_cast<unsigned>(pass.received));
-    }
-    std::printf("%zu header%s waiting.\n", rows.size(), rows.size() == 1 ? "" : "s");
-    return status;
+    const int status = RunHeaderRequest(flow, "sync", refresh ? REFRESH_XP_HEADER_CACHE : PROCESS_XP_HEADER_CACHE, &pass);
+    if (!refresh) std::printf("Received %u.\n", static_cast<unsigned>(pass.received));
+    return PrintHeaderRows(flow, "sync") | status;
 }
 
 }  // namespace
@@ -266,7 +241,7 @@ int RunStatusOrSync(const char* command, Args args)
         if (!sync) {
             status = PrintStatusTable(session.Get());
         } else if (mode != SyncMode::Full) {
-            status = RunHeaderRequest(spooler, mode);
+            status = RunHeaderMode(spooler, mode);
         } else {
             if (spooler.Transports().empty()) std::printf("The profile has no transports.\n");
             spooler.SetProgressObserver(PrintProgress);

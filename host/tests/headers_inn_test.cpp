@@ -7,6 +7,7 @@
 #include <ctime>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "host/tests/inn_test_util.h"
 #include "host/tests/run_program.h"
@@ -28,6 +29,21 @@ std::pair<std::string, std::string> MinutesAgo(int minutes)
     std::strftime(header, sizeof header, "%a, %d %b %Y %H:%M:%S +0000", &tm);
     std::strftime(shown, sizeof shown, "%Y-%m-%d %H:%M UTC", &tm);
     return {header, shown};
+}
+
+// The numbered row lines of a listing.
+std::vector<std::string> RowLines(const std::string& out)
+{
+    std::vector<std::string> lines;
+    std::size_t at = 0;
+    while (at < out.size()) {
+        const std::size_t end = out.find('\n', at);
+        const std::string line = out.substr(at, end == std::string::npos ? std::string::npos : end - at);
+        if (!line.empty() && line[0] >= '0' && line[0] <= '9' && line.find('\t') != std::string::npos)
+            lines.push_back(line);
+        at = end == std::string::npos ? out.size() : end + 1;
+    }
+    return lines;
 }
 
 ProgramOutcome Q(const TempHome& home, std::vector<std::string> args)
@@ -64,6 +80,11 @@ TEST(HeadersInn, TheHeaderTableIsRefreshedListedAndMarked)
     ASSERT_EQ(o.status, 0) << o.out << o.err;
     EXPECT_TRUE(Contains(o.out, "1\t" + group + ":1\t-\tFirst post  (Ann, " + rootShown + ")\n")) << o.out;
     EXPECT_TRUE(Contains(o.out, "2\t" + group + ":2\t-\tRe: First post  (Bob, " + replyShown + ")\n")) << o.out;
+    // A send and receive asked for headers only goes through the same flow: the same rows.
+    const auto sync = Q(home, {"sync", "--profile", "Default", "--headers-only"});
+    ASSERT_EQ(sync.status, 0) << sync.out << sync.err;
+    EXPECT_EQ(RowLines(sync.out), RowLines(o.out));
+    EXPECT_EQ(RowLines(o.out).size(), 2u) << o.out;
 
     // A row that is not there marks nothing.
     o = Q(home, {"mark", "--profile", "Default", "1", group + ":7"});

@@ -55,10 +55,7 @@ bool CNNTPDownloader::CurrentRowArticleNumber(ULONG& number) const
     const SRow* row = CurrentRow();
     if (!row) return false;
     const std::span<const BYTE> id = EntryIdOf(*row);
-    if (id.size() <= kEntryIdNumberOnly) return false;
-    number = static_cast<ULONG>(id[0]) | static_cast<ULONG>(id[1]) << 8 | static_cast<ULONG>(id[2]) << 16 |
-             static_cast<ULONG>(id[3]) << 24;
-    return true;
+    return id.size() > kEntryIdNumberOnly && ReadHeaderEntryIdNumber(id, number);
 }
 
 bool CNNTPDownloader::CurrentRowGroup(std::string& group) const

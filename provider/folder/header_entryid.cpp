@@ -17,11 +17,17 @@ std::vector<BYTE> MakeHeaderEntryId(ULONG number, std::string_view messageId, st
     return out;
 }
 
+bool ReadHeaderEntryIdNumber(std::span<const BYTE> bytes, ULONG& number)
+{
+    if (bytes.size() < 4) return false;
+    number = static_cast<ULONG>(bytes[0]) | static_cast<ULONG>(bytes[1]) << 8 | static_cast<ULONG>(bytes[2]) << 16 |
+             static_cast<ULONG>(bytes[3]) << 24;
+    return true;
+}
+
 bool ParseHeaderEntryId(std::span<const BYTE> bytes, HeaderEntryId& out)
 {
-    if (bytes.size() < 5) return false;
-    out.number = static_cast<ULONG>(bytes[0]) | static_cast<ULONG>(bytes[1]) << 8 |
-                 static_cast<ULONG>(bytes[2]) << 16 | static_cast<ULONG>(bytes[3]) << 24;
+    if (bytes.size() < 5 || !ReadHeaderEntryIdNumber(bytes, out.number)) return false;
     const auto rest = bytes.subspan(4);
     const auto idEnd = std::find(rest.begin(), rest.end(), BYTE{0});
     if (idEnd == rest.end()) return false;

@@ -27,6 +27,9 @@ struct HeaderEntryId {
 // 4 + messageId.size() + 1 + group.size() + 1 bytes.
 std::vector<BYTE> MakeHeaderEntryId(ULONG number, std::string_view messageId, std::string_view group);
 
+// The article number alone, from the first four bytes; false when there are fewer.
+bool ReadHeaderEntryIdNumber(std::span<const BYTE> bytes, ULONG& number);
+
 // Reads an entry ID back. False when it is shorter than 5 bytes or its
 // message-id has no terminating NUL; a group without its NUL runs to the end.
 bool ParseHeaderEntryId(std::span<const BYTE> bytes, HeaderEntryId& out);

@@ -6,6 +6,7 @@
 
 #include "platform/base/trace.h"
 #include "provider/delivery/logon_delivery.h"
+#include "provider/folder/header_entryid.h"
 #include "provider/logon/inbound_delivery.h"
 #include "provider/logon/xp_logon.h"
 #include "provider/status/mapi_status.h"
@@ -22,22 +23,6 @@ const SPropValue* FindColumn(const SRow& row, ULONG tag)
     for (ULONG i = 0; i < row.cValues; ++i)
         if (row.lpProps[i].ulPropTag == tag) return &row.lpProps[i];
     return nullptr;
-}
-
-// A header row's entry ID: article number (32-bit little-endian), then the
-// message-id and the newsgroup, each ended by a NUL.
-bool ParseHeaderEntryId(const std::vector<BYTE>& id, ULONG& article, std::string& newsgroup)
-{
-    if (id.size() < 4) return false;
-    article = static_cast<ULONG>(id[0]) | static_cast<ULONG>(id[1]) << 8 | static_cast<ULONG>(id[2]) << 16 |
-              static_cast<ULONG>(id[3]) << 24;
-    const auto end = id.end();
-    auto messageIdEnd = std::find(id.begin() + 4, end, BYTE{0});
-    if (messageIdEnd == end) return false;
-    auto groupEnd = std::find(messageIdEnd + 1, end, BYTE{0});
-    if (groupEnd == end) return false;
-    newsgroup.assign(messageIdEnd + 1, groupEnd);
-    return true;
 }
 
 }  // namespace
@@ -141,9 +126,8 @@ HRESULT CXPLogon::StartMessage(ULONG ulFlags, LPMESSAGE lpMessage, ULONG_PTR* lp
                 const SBinary key{static_cast<ULONG>(instanceKey.size()), instanceKey.data()};
                 const HRESULT hr = DeliverToBaseFolder(*this, article.Get(), id, key);
                 if (SUCCEEDED(hr)) {
-                    ULONG number = 0;
-                    std::string group;
-                    if (ParseHeaderEntryId(entryId, number, group)) folder->Confirm(number, group);
+                    if (quarnex::HeaderEntryId row; quarnex::ParseHeaderEntryId(entryId, row))
+                        folder->Confirm(row.number, row.group);
                     ++deliveredCount_;
                 } else {
                     DropFirstMarkedRow();
