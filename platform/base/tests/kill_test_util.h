@@ -1,9 +1,9 @@
-// Writers killed at chosen moments, for the tests of the SQLite files: a
-// child process commits one step after another and reports each step once
-// it is committed; the parent kills it (SIGKILL, nothing is flushed or
-// closed) and then knows which steps must have survived. The check after
-// the kill runs in a fresh process, which opens the files anew as a
-// restarted program does.
+// Writers killed at chosen moments, and damaged copies of a file, for the
+// tests of the SQLite files. A child process commits one step after another
+// and reports each step once it is committed; the parent kills it (SIGKILL,
+// nothing is flushed or closed) and then knows which steps must have
+// survived. The check after the kill runs in a fresh process, which opens
+// the files anew as a restarted program does.
 #pragma once
 
 #include <fcntl.h>
@@ -12,10 +12,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
+
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <random>
 #include <string>
+#include <vector>
 
 namespace quillory::testing {
 
@@ -137,6 +142,49 @@ inline std::string CheckInFreshProcess(const std::function<std::string()>& check
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
         finding += " (the checking process ended with status " + std::to_string(status) + ")";
     return finding;
+}
+
+// Rounds of writers killed at random moments. Each writer runs
+// write(first, committed) from the step after the last one known committed;
+// the first two die within 15 ms (some while the file is being made), the
+// others up to 400 ms after their first commit. After each kill, check(last)
+// runs in a fresh process and must find nothing. The last step known
+// committed.
+// Damaged copies of a sound database file, as a disk or a person leaves them:
+// empty, cut in half, three pages zeroed in the middle, not a database.
+struct DamagedFile {
+    const char* what;
+    std::vector<char> bytes;
+};
+inline std::vector<DamagedFile> DamagedCopies(const std::vector<char>& good)
+{
+    const auto half = good.begin() + static_cast<std::ptrdiff_t>(good.size() / 2);
+    auto zeroed = good;
+    std::fill_n(zeroed.begin() + static_cast<std::ptrdiff_t>(good.size() / 2), 3 * 4096, 0);
+    return {{"empty", {}},
+            {"cut in half", std::vector<char>(good.begin(), half)},
+            {"zero-filled in the middle", zeroed},
+            {"text", std::vector<char>(5000, 'Z')}};
+}
+
+inline std::int64_t KillWritersAtRandom(unsigned seed, int rounds,
+                                        const std::function<void(std::int64_t, const ReportCommitted&)>& write,
+                                        const std::function<std::string(std::int64_t)>& check)
+{
+    std::mt19937 rng(seed);
+    std::int64_t last = -1;
+    for (int round = 0; round < rounds; ++round) {
+        const std::int64_t first = last + 1;
+        KilledWriter writer([&](const ReportCommitted& committed) { write(first, committed); });
+        EXPECT_TRUE(writer.Started());
+        const bool early = round < 2;
+        const int delay = static_cast<int>(rng() % (early ? 15 : 400));
+        const std::int64_t reached = writer.KillAfter(early ? 0 : 1, delay);
+        EXPECT_EQ(writer.Status(), 128 + SIGKILL) << "round " << round;
+        if (reached > last) last = reached;
+        EXPECT_EQ(CheckInFreshProcess([&] { return check(last); }), "") << "round " << round;
+    }
+    return last;
 }
 
 }  // namespace quillory::testing

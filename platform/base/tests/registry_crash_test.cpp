@@ -5,7 +5,6 @@
 #include <sqlite3.h>
 
 #include <fstream>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -59,24 +58,15 @@ std::string CheckSteps(std::int64_t last)
 TEST(RegistryCrash, KilledAtRandomMomentsEveryCompletedWriteIsThere)
 {
     TempHome home;
-    std::mt19937 rng(2024);
-    std::int64_t last = -1;
-    for (int round = 0; round < 8; ++round) {
-        const std::int64_t first = last + 1;
-        KilledWriter writer([first](const ReportCommitted& committed) {
+    const std::int64_t last = KillWritersAtRandom(
+        2024, 8,
+        [](std::int64_t first, const ReportCommitted& committed) {
             for (std::int64_t i = first;; ++i) {
                 if (WriteStep(i) != ERROR_SUCCESS) _exit(1);
                 committed(i);
             }
-        });
-        ASSERT_TRUE(writer.Started());
-        // The first rounds die early, some while the file is being made.
-        const int delay = round < 2 ? static_cast<int>(rng() % 15) : static_cast<int>(rng() % 400);
-        const std::int64_t reached = writer.KillAfter(round < 2 ? 0 : 1, delay);
-        EXPECT_EQ(writer.Status(), 128 + SIGKILL) << "round " << round;
-        if (reached > last) last = reached;
-        EXPECT_EQ(CheckInFreshProcess([last] { return CheckSteps(last); }), "") << "round " << round;
-    }
+        },
+        CheckSteps);
     EXPECT_GT(last, 20);
     // What writers killed while making the file left is gone once one made it.
     for (const auto& entry : std::filesystem::directory_iterator(home.path() / "registry"))
@@ -111,9 +101,6 @@ TEST(RegistryCrash, DamagedFilesAreRefusedWithoutAByteWritten)
         }
     }
     ASSERT_GT(good.size(), 64u * 1024);
-    auto zeroed = good;
-    std::fill(zeroed.begin() + static_cast<std::ptrdiff_t>(good.size() / 2),
-              zeroed.begin() + static_cast<std::ptrdiff_t>(good.size() / 2 + 3 * 4096), 0);
     std::vector<char> foreign;
     {
         TempHome scratch;
@@ -124,16 +111,8 @@ TEST(RegistryCrash, DamagedFilesAreRefusedWithoutAByteWritten)
         sqlite3_close(db);
         foreign = ReadBytes(p);
     }
-    const struct {
-        const char* what;
-        std::vector<char> bytes;
-    } cases[] = {
-        {"empty", {}},
-        {"cut in half", std::vector<char>(good.begin(), good.begin() + static_cast<std::ptrdiff_t>(good.size() / 2))},
-        {"zero-filled in the middle", zeroed},
-        {"text", std::vector<char>(5000, 'Z')},
-        {"another database", foreign},
-    };
+    auto cases = DamagedCopies(good);
+    cases.push_back({"another database", foreign});
     for (const auto& c : cases) {
         TempHome home;
         const auto file = home.path() / "registry" / "registry.db";

@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <fstream>
-#include <random>
 
 #include "platform/base/tests/kill_test_util.h"
 #include "platform/base/tests/test_home.h"
@@ -89,11 +88,9 @@ std::string CheckSteps(std::int64_t last)
 TEST(ProfileCrash, KilledAtRandomMomentsEveryCompletedChangeIsThere)
 {
     TempHome home;
-    std::mt19937 rng(4711);
-    std::int64_t last = -1;
-    for (int round = 0; round < 8; ++round) {
-        const std::int64_t first = last + 1;
-        KilledWriter writer([first](const ReportCommitted& committed) {
+    const std::int64_t last = KillWritersAtRandom(
+        4711, 8,
+        [](std::int64_t first, const ReportCommitted& committed) {
             std::shared_ptr<ProfileDb> db;
             if (FAILED(ProfileDb::Open(db))) _exit(1);
             const ProfileId profile = CrashProfile(*db);
@@ -101,15 +98,8 @@ TEST(ProfileCrash, KilledAtRandomMomentsEveryCompletedChangeIsThere)
                 if (FAILED(WriteStep(*db, profile, i))) _exit(2);
                 committed(i);
             }
-        });
-        ASSERT_TRUE(writer.Started());
-        // The first rounds die early, some while the file is being made.
-        const int delay = round < 2 ? static_cast<int>(rng() % 15) : static_cast<int>(rng() % 400);
-        const std::int64_t reached = writer.KillAfter(round < 2 ? 0 : 1, delay);
-        EXPECT_EQ(writer.Status(), 128 + SIGKILL) << "round " << round;
-        last = std::max(last, reached);
-        EXPECT_EQ(CheckInFreshProcess([last] { return CheckSteps(last); }), "") << "round " << round;
-    }
+        },
+        CheckSteps);
     EXPECT_GT(last, 20);
 }
 
@@ -133,19 +123,7 @@ TEST(ProfileCrash, DamagedFilesAreRefusedWithoutAByteWritten)
         good = ReadBytes(made.path() / "profiles" / "profiles.db");
     }
     ASSERT_GT(good.size(), 64u * 1024);
-    auto zeroed = good;
-    std::fill(zeroed.begin() + static_cast<std::ptrdiff_t>(good.size() / 2),
-              zeroed.begin() + static_cast<std::ptrdiff_t>(good.size() / 2 + 3 * 4096), 0);
-    const struct {
-        const char* what;
-        std::vector<char> bytes;
-    } cases[] = {
-        {"empty", {}},
-        {"cut in half", std::vector<char>(good.begin(), good.begin() + static_cast<std::ptrdiff_t>(good.size() / 2))},
-        {"zero-filled in the middle", zeroed},
-        {"text", std::vector<char>(5000, 'Z')},
-    };
-    for (const auto& c : cases) {
+    for (const auto& c : DamagedCopies(good)) {
         TempHome home;
         const auto file = home.path() / "profiles" / "profiles.db";
         std::filesystem::create_directories(file.parent_path());
