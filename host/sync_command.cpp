@@ -1,6 +1,8 @@
 // `quillory status` and `quillory sync`: the profile's transports logged on
 // through the spooler, their rows of the status table, and one send and
 // receive with each transport's row and last result afterwards.
+#include <unistd.h>
+
 #include <cstdio>
 #include <string>
 
@@ -136,16 +138,38 @@ const char* PhaseText(SpoolerProgress::Phase phase)
     return "";
 }
 
-void PrintProgress(const SpoolerProgress& p)
-{
-    std::printf("  %s%s%s", p.transport.empty() ? "" : p.transport.c_str(), p.transport.empty() ? "" : ": ",
-                PhaseText(p.phase));
-    if (!p.subject.empty()) std::printf(" \"%s\"", p.subject.c_str());
-    if (p.phase == SpoolerProgress::Phase::Received || p.phase == SpoolerProgress::Phase::InboundCapped)
-        std::printf(" %u", static_cast<unsigned>(p.count));
-    if (FAILED(p.result)) std::printf(" (%s)", ResultText(p.result).c_str());
-    std::printf("\n");
-}
+// On a terminal the running count of received messages is one line that
+// keeps being rewritten; elsewhere (a log, a pipe) every step is a line.
+class CProgressPrinter {
+public:
+    CProgressPrinter() : terminal_(isatty(STDOUT_FILENO) != 0) {}
+
+    void operator()(const SpoolerProgress& p)
+    {
+        const bool counting = terminal_ && p.phase == SpoolerProgress::Phase::Received && SUCCEEDED(p.result);
+        if (counting) std::printf("\r\x1b[K");
+        else if (open_) std::printf("\n");
+        std::printf("  %s%s%s", p.transport.empty() ? "" : p.transport.c_str(), p.transport.empty() ? "" : ": ",
+                    PhaseText(p.phase));
+        if (!p.subject.empty()) std::printf(" \"%s\"", p.subject.c_str());
+        if (p.phase == SpoolerProgress::Phase::Received || p.phase == SpoolerProgress::Phase::InboundCapped)
+            std::printf(" %u", static_cast<unsigned>(p.count));
+        if (FAILED(p.result)) std::printf(" (%s)", ResultText(p.result).c_str());
+        open_ = counting;
+        if (!open_) std::printf("\n");
+        std::fflush(stdout);
+    }
+    // Ends a counting line still open.
+    void Finish()
+    {
+        if (open_) std::printf("\n");
+        open_ = false;
+    }
+
+private:
+    bool terminal_;
+    bool open_ = false;
+};
 
 // A transport's row (display name, code, text) and the result its status
 // object collects: after a pass the transport has a finished operation whose
@@ -244,9 +268,12 @@ int RunStatusOrSync(const char* command, Args args)
             status = RunHeaderMode(spooler, mode);
         } else {
             if (spooler.Transports().empty()) std::printf("The profile has no transports.\n");
-            spooler.SetProgressObserver(PrintProgress);
+            CProgressPrinter progress;
+            spooler.SetProgressObserver([&progress](const SpoolerProgress& p) { progress(p); });
             SpoolerPassResult result;
-            if (const HRESULT hr = spooler.RunPass(&result); FAILED(hr)) {
+            const HRESULT passResult = spooler.RunPass(&result);
+            progress.Finish();
+            if (const HRESULT hr = passResult; FAILED(hr)) {
                 std::fprintf(stderr, "quillory sync: the pass failed (%s)\n", HexResult(hr).c_str());
                 status = 1;
             }

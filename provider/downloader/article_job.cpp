@@ -2,6 +2,13 @@
 // ARTICLE by number; each article becomes a pending stream (or, in cache
 // mode, a cache file), and rows whose article is in the cache already are
 // served from there without a command.
+//
+// Requests are kept ahead in a window (kArticleWindow): the component sends
+// them together and its answers come back in order, each matched to the
+// front of `issued_`. A refused GROUP fails its row, and the commands behind
+// it ran in the group selected before, so their answers are dropped and
+// their rows asked for again: the outcome is the one a command at a time
+// would give.
 #include "provider/downloader/nntp_downloader.h"
 
 #include "platform/base/trace.h"
@@ -31,68 +38,51 @@ std::span<const BYTE> EntryIdOf(const SRow& row)
     return {bin.lpb, bin.lpb ? bin.cb : 0};
 }
 
-}  // namespace
-
-ULONG CNNTPDownloader::SelectionBit() const { return cacheMode_ ? kMsgStatusPrefetch : MSGSTATUS_REMOTE_DOWNLOAD; }
-
-SRow* CNNTPDownloader::CurrentRow() const
+bool RowArticleNumber(const SRow& row, ULONG& number)
 {
-    if (!markedRows_) return nullptr;
-    const ULONG bit = SelectionBit();
-    for (ULONG i = 0; i < markedRows_->cRows; ++i) {
-        SRow& row = markedRows_->aRow[i];
-        if (row.cValues < 3 || !row.lpProps) continue;
-        const SPropValue* p = row.lpProps;
-        if (p[0].ulPropTag == PR_ENTRYID && p[1].ulPropTag == PR_DISPLAY_TO && p[2].ulPropTag == PR_MSG_STATUS &&
-            (static_cast<ULONG>(p[2].Value.l) & bit) != 0)
-            return &row;
-    }
-    return nullptr;
-}
-
-bool CNNTPDownloader::CurrentRowArticleNumber(ULONG& number) const
-{
-    const SRow* row = CurrentRow();
-    if (!row) return false;
-    const std::span<const BYTE> id = EntryIdOf(*row);
+    const std::span<const BYTE> id = EntryIdOf(row);
     return id.size() > kEntryIdNumberOnly && ReadHeaderEntryIdNumber(id, number);
 }
 
-bool CNNTPDownloader::CurrentRowGroup(std::string& group) const
+bool RowGroup(const SRow& row, std::string& group)
 {
-    const SRow* row = CurrentRow();
-    if (!row) return false;
-    const std::span<const BYTE> id = EntryIdOf(*row);
+    const std::span<const BYTE> id = EntryIdOf(row);
     HeaderEntryId parsed;
     if (id.size() <= kEntryIdWithGroup || !ParseHeaderEntryId(id, parsed)) return false;
     group = std::move(parsed.group);
     return true;
 }
 
-std::string CNNTPDownloader::CurrentCachePath() const
+ULONGLONG StreamSize(IStream* stream)
 {
-    const SRow* row = CurrentRow();
-    if (!row) return {};
-    return ArticleCachePath(ArticleCacheKey(EntryIdOf(*row), AccountString(accountProperties_, acct::kAccountName)));
+    STATSTG stat{};
+    return stream && SUCCEEDED(stream->Stat(&stat, STATFLAG_NONAME)) ? stat.cbSize.QuadPart : 0;
 }
 
-void CNNTPDownloader::ClearCurrentSelection()
+}  // namespace
+
+ULONG CNNTPDownloader::SelectionBit() const { return cacheMode_ ? kMsgStatusPrefetch : MSGSTATUS_REMOTE_DOWNLOAD; }
+
+bool CNNTPDownloader::RowSelected(ULONG index) const
 {
-    if (SRow* row = CurrentRow()) row->lpProps[2].Value.l = 0;
+    const SRow& row = markedRows_->aRow[index];
+    if (row.cValues < 3 || !row.lpProps) return false;
+    const SPropValue* p = row.lpProps;
+    return p[0].ulPropTag == PR_ENTRYID && p[1].ulPropTag == PR_DISPLAY_TO && p[2].ulPropTag == PR_MSG_STATUS &&
+           (static_cast<ULONG>(p[2].Value.l) & SelectionBit()) != 0;
 }
 
-void CNNTPDownloader::ConsumeCachedArticles()
+ULONG CNNTPDownloader::NextSelectedRow(ULONG from) const
 {
-    for (std::string path = CurrentCachePath(); CacheFilePresent(path); path = CurrentCachePath()) {
-        if (!cacheMode_) {
-            ComPtr<IStream> article;
-            if (FAILED(ReadCacheFile(path, article))) break;
-            pending_.push_back(PendingItem{{}, std::move(article)});
-            RowAction(*CurrentRow());
-            ::unlink(path.c_str());
-        }
-        ClearCurrentSelection();
-    }
+    if (!markedRows_) return kNoRow;
+    for (ULONG i = from; i < markedRows_->cRows; ++i)
+        if (RowSelected(i)) return i;
+    return kNoRow;
+}
+
+std::string CNNTPDownloader::RowCachePath(const SRow& row) const
+{
+    return ArticleCachePath(ArticleCacheKey(EntryIdOf(row), AccountString(accountProperties_, acct::kAccountName)));
 }
 
 void CNNTPDownloader::RowAction(const SRow& row)
@@ -119,38 +109,144 @@ HRESULT CNNTPDownloader::SendArticle(ULONG number)
     return transport_->CommandARTICLE(&id);
 }
 
-void CNNTPDownloader::OnArticleGroup(const NNTPRESPONSE& response)
+ComPtr<IStream> CNNTPDownloader::TakeArticle()
 {
-    // An article number means nothing outside its group: a refused group
-    // fails its row instead of fetching that number from the group before.
-    if (FAILED(response.rIxpResult.hrResult)) {
-        currentGroup_.clear();
-        ClearCurrentSelection();
-        NextArticle();
-        return;
+    if (pending_.empty()) return {};
+    PendingItem item = std::move(pending_.front());
+    pending_.pop_front();
+    pendingBytes_ -= std::min(pendingBytes_, item.bytes);
+    if (item.article && item.row != kNoRow && markedRows_ && item.row < markedRows_->cRows) {
+        RowAction(markedRows_->aRow[item.row]);
+        if (!item.cachePath.empty()) ::unlink(item.cachePath.c_str());
     }
-    ULONG number = 0;
-    if (!CurrentRowArticleNumber(number)) {
+    if (mode_ == Mode::DownloadArticles) TopUp();
+    return std::move(item.article);
+}
+
+void CNNTPDownloader::ClearPending()
+{
+    pending_.clear();
+    pendingBytes_ = 0;
+}
+
+bool CNNTPDownloader::Room() const
+{
+    return issued_.size() + pending_.size() < kArticleWindow && pendingBytes_ < kArticleWindowBytes;
+}
+
+void CNNTPDownloader::TopUp()
+{
+    if (!Live() || !connected_) return;
+    if (cancelRequested_) {
+        VoidIssued();
         done_ = true;
         return;
     }
-    const HRESULT hr = SendArticle(number);
-    if (FAILED(hr)) RecordFailure(hr);
+    while (Room()) {
+        const ULONG row = NextSelectedRow(nextRow_);
+        if (row == kNoRow) break;
+        nextRow_ = row + 1;
+        IssueRow(row);
+        if (!Live()) return;
+    }
+    Settle();
 }
 
-void CNNTPDownloader::OnArticle(const NNTPRESPONSE& response)
+void CNNTPDownloader::IssueRow(ULONG index)
 {
-    if (mode_ != Mode::DownloadArticles) return;
-    if (FAILED(response.rIxpResult.hrResult)) articleFailed_ = true;
+    const SRow& row = markedRows_->aRow[index];
+    const std::string path = RowCachePath(row);
+    if (CacheFilePresent(path)) {
+        if (cacheMode_) return;  // fetched before: nothing to do
+        ComPtr<IStream> article;
+        if (SUCCEEDED(ReadCacheFile(path, article))) {
+            issued_.emplace_back(Issued::Kind::Cached, index, std::move(article), path);
+            return;
+        }
+        // An unreadable cache file: the article comes from the server.
+    }
+    std::string group;
+    ULONG number = 0;
+    if (!RowGroup(row, group) || !RowArticleNumber(row, number)) {
+        issued_.emplace_back(Issued::Kind::Unfetchable, index);  // no group to fetch it from
+        return;
+    }
+    if (strcasecmp(group.c_str(), issuedGroup_.c_str()) != 0) {
+        issuedGroup_ = group;
+        if (const HRESULT hr = SendGroup(group); FAILED(hr)) {
+            RecordFailure(hr);
+            return;
+        }
+        issued_.emplace_back(Issued::Kind::Group, index);
+    }
+    if (const HRESULT hr = SendArticle(number); FAILED(hr)) {
+        RecordFailure(hr);
+        return;
+    }
+    issued_.emplace_back(Issued::Kind::Article, index);
+}
 
+void CNNTPDownloader::Settle()
+{
+    while (!issued_.empty() && !issued_.front().InFlight()) {
+        Issued entry = std::move(issued_.front());
+        issued_.pop_front();
+        if (entry.kind == Issued::Kind::Unfetchable) {
+            AddFailedRow(entry.row);
+        } else {
+            const ULONGLONG bytes = StreamSize(entry.article.Get());
+            pendingBytes_ += bytes;
+            pending_.emplace_back(entry.row, std::move(entry.article), std::move(entry.cachePath), bytes);
+        }
+    }
+    if (issued_.empty() && NextSelectedRow(nextRow_) == kNoRow) done_ = true;
+}
+
+void CNNTPDownloader::VoidIssued()
+{
+    std::erase_if(issued_, [](const Issued& e) { return !e.InFlight(); });
+    for (Issued& e : issued_) e.voided = true;
+}
+
+void CNNTPDownloader::AddFailedRow(ULONG row)
+{
+    if (!cacheMode_) pending_.emplace_back(row);
+}
+
+void CNNTPDownloader::AfterAnswer()
+{
+    if (Live()) TopUp();
+}
+
+void CNNTPDownloader::OnArticleGroup(const NNTPRESPONSE& response)
+{
+    if (issued_.empty() || issued_.front().kind != Issued::Kind::Group) return;
+    const Issued entry = std::move(issued_.front());
+    issued_.pop_front();
+    if (!entry.voided && Live() && FAILED(response.rIxpResult.hrResult)) {
+        // An article number means nothing outside its group: the row fails
+        // instead of fetching that number from the group before, and so
+        // would every request sent behind it.
+        VoidIssued();
+        AddFailedRow(entry.row);
+        nextRow_ = entry.row + 1;
+        issuedGroup_.clear();
+    }
+    AfterAnswer();
+}
+
+void CNNTPDownloader::AppendArticlePart(ULONG index, const NNTPRESPONSE& response)
+{
+    if (FAILED(response.rIxpResult.hrResult)) articleFailed_ = true;
     if (!articleFailed_ && !articleStream_) {
         if (FAILED(CreateStreamOnHGlobal(nullptr, TRUE, &articleStream_))) {
             articleStream_.Reset();
             articleFailed_ = true;
-        } else if (const SRow* row = CurrentRow()) {
-            const SPropValue& to = row->lpProps[1];
+        } else {
+            const SRow& row = markedRows_->aRow[index];
+            const SPropValue& to = row.lpProps[1];
             ULONG number = 0;
-            CurrentRowArticleNumber(number);
+            RowArticleNumber(row, number);
             const std::string origin =
                 FormatOriginLines(to.Value.lpszA ? to.Value.lpszA : "", static_cast<LONG>(number));
             ULONG written = 0;
@@ -169,52 +265,39 @@ void CNNTPDownloader::OnArticle(const NNTPRESPONSE& response)
             articleFailed_ = true;
         }
     }
-    if (!response.fDone) return;
+}
 
-    if (articleStream_) {
-        ComPtr<IStream> article = std::move(articleStream_);
-        if (articleFailed_) {
-            // dropped with its partial text
-        } else if (cacheMode_) {
-            WriteCacheFile(CurrentCachePath(), article.Get());  // unwritten: downloaded again when needed
-        } else {
-            LARGE_INTEGER start{};
-            article->Seek(start, STREAM_SEEK_SET, nullptr);
-            pending_.push_back(PendingItem{{}, std::move(article)});
-            if (const SRow* row = CurrentRow()) RowAction(*row);
-        }
-    }
+void CNNTPDownloader::FinishArticle(ULONG index)
+{
+    ComPtr<IStream> article = std::move(articleStream_);
+    const bool failed = articleFailed_ || !article;
     articleFailed_ = false;
-    ClearCurrentSelection();
-    NextArticle();
-}
-
-bool CNNTPDownloader::SkipToFetchableRow(std::string& group)
-{
-    for (;;) {
-        ConsumeCachedArticles();
-        if (cancelRequested_ || !CurrentRow()) return false;
-        if (CurrentRowGroup(group)) return true;
-        ClearCurrentSelection();  // no group to fetch it from
-    }
-}
-
-void CNNTPDownloader::NextArticle()
-{
-    std::string group;
-    if (!SkipToFetchableRow(group)) {
-        done_ = true;
-        return;
-    }
-    HRESULT hr = S_OK;
-    if (strcasecmp(group.c_str(), currentGroup_.c_str()) == 0) {
-        ULONG number = 0;
-        hr = CurrentRowArticleNumber(number) ? SendArticle(number) : E_FAIL;
+    if (failed) {
+        AddFailedRow(index);  // dropped with its partial text
+    } else if (cacheMode_) {
+        WriteCacheFile(RowCachePath(markedRows_->aRow[index]), article.Get());  // unwritten: fetched again when needed
     } else {
-        currentGroup_ = group;
-        hr = SendGroup(currentGroup_);
+        LARGE_INTEGER start{};
+        article->Seek(start, STREAM_SEEK_SET, nullptr);
+        const ULONGLONG bytes = StreamSize(article.Get());
+        pendingBytes_ += bytes;
+        pending_.emplace_back(index, std::move(article), std::string(), bytes);
     }
-    if (FAILED(hr)) RecordFailure(hr);
+}
+
+void CNNTPDownloader::OnArticle(const NNTPRESPONSE& response)
+{
+    if (mode_ != Mode::DownloadArticles || issued_.empty() || issued_.front().kind != Issued::Kind::Article) return;
+    const Issued& entry = issued_.front();
+    const bool counts = !entry.voided && Live();
+    if (counts) AppendArticlePart(entry.row, response);
+    if (!response.fDone) return;
+    const ULONG row = entry.row;
+    issued_.pop_front();
+    if (counts) FinishArticle(row);
+    articleStream_.Reset();
+    articleFailed_ = false;
+    AfterAnswer();
 }
 
 }  // namespace quillory::quarnex

@@ -1,5 +1,7 @@
 // The header job: GROUP for each subscribed group, then the overview of its
-// new articles as header rows.
+// new articles as header rows. The GROUP of the next group goes out with the
+// overview request of the current one, so the two share a round trip; the
+// answers still come one after the other, in the order of the groups.
 #include "provider/downloader/nntp_downloader.h"
 
 #include "common/grouplist.h"
@@ -7,6 +9,8 @@
 #include "platform/base/time.h"
 #include "provider/folder/mapi_folder.h"
 #include "common/server_record.h"
+
+#include <utility>
 
 namespace quillory::quarnex {
 namespace {
@@ -19,15 +23,17 @@ constexpr DWORD kSaveCacheEveryTicks = 3;
 
 void CNNTPDownloader::BuildGroupList()
 {
-    pending_.clear();
+    ClearPending();
+    nextGroupSent_ = false;
     const std::string_view listName = AccountString(accountProperties_, acct::kGroupListFile);
     if (listName.empty()) return;
     for (std::string& name : ReadSubscribedGroupNames(DataFilePath(listName)))
-        pending_.push_back(PendingItem{std::move(name), {}});
+        pending_.emplace_back(std::move(name));
 }
 
 void CNNTPDownloader::OnHeaderGroup(const NNTPRESPONSE& response)
 {
+    if (!Live()) return;  // a GROUP sent ahead of a job that has ended since
     if (FAILED(response.rIxpResult.hrResult)) {
         // A group the server refuses is skipped.
         if (cancelRequested_)
@@ -63,13 +69,17 @@ void CNNTPDownloader::OnHeaderGroup(const NNTPRESPONSE& response)
         return;
     }
     RANGE range{RT_RANGE, first, last};
-    const HRESULT hr = transport_ ? transport_->GetHeaders(&range) : E_FAIL;
+    HRESULT hr = transport_ ? transport_->GetHeaders(&range) : E_FAIL;
+    if (SUCCEEDED(hr) && pending_.size() > 1) {
+        hr = SendGroup(pending_[1].group);
+        nextGroupSent_ = SUCCEEDED(hr);
+    }
     if (FAILED(hr)) RecordFailure(hr);
 }
 
 void CNNTPDownloader::OnHeaders(const NNTPRESPONSE& response)
 {
-    if (mode_ != Mode::RefreshHeaders) return;
+    if (mode_ != Mode::RefreshHeaders || !Live()) return;
     if (FAILED(response.rIxpResult.hrResult)) {
         RecordError(&response.rIxpResult, kErrorFromRecord);
         return;
@@ -96,13 +106,16 @@ void CNNTPDownloader::AdvanceGroup()
 {
     if (!pending_.empty()) pending_.pop_front();
     CMAPIFolder* folder = HeaderFolder();
+    const bool sent = std::exchange(nextGroupSent_, false);
     if (cancelRequested_ || pending_.empty()) {
         if (folder) folder->SaveCache();
         done_ = true;
         return;
     }
-    const HRESULT hr = SendGroup(pending_.front().group);
-    if (FAILED(hr)) RecordFailure(hr);
+    if (!sent) {
+        const HRESULT hr = SendGroup(pending_.front().group);
+        if (FAILED(hr)) RecordFailure(hr);
+    }
     if (folder && GetTickCount() % kSaveCacheEveryTicks == 0) folder->SaveCache();
 }
 

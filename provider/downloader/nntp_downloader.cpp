@@ -101,7 +101,7 @@ HRESULT CNNTPDownloader::Open(CFolderOwner* folderOwner, std::span<SPropValue> a
     connected_ = true;
     done_ = false;
     cancelRequested_ = false;
-    pending_.clear();
+    ClearPending();
     const HRESULT hr = Connect(accountProperties);
     if (FAILED(hr)) {
         connected_ = false;
@@ -146,8 +146,10 @@ HRESULT CNNTPDownloader::DownloadArticles(CFolderOwner* folderOwner, std::span<S
         cacheMode_ = cacheMode;
         articleStream_.Reset();
         articleFailed_ = false;
-        currentGroup_.clear();
-        pending_.clear();
+        issued_.clear();
+        nextRow_ = 0;
+        issuedGroup_.clear();
+        ClearPending();
         return S_OK;
     });
 }
@@ -158,7 +160,7 @@ HRESULT CNNTPDownloader::PostArticle(CFolderOwner* folderOwner, std::span<SPropV
     return StartJob(Mode::Post, folderOwner, accountProperties, [&]() -> HRESULT {
         postStream_.Reset();
         postSize_ = 0;
-        pending_.clear();
+        ClearPending();
         HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, articleText.size());
         void* bytes = block ? GlobalLock(block) : nullptr;
         if (!bytes) {
@@ -200,15 +202,9 @@ HRESULT CNNTPDownloader::Dispatch()
         }
         return SendGroup(pending_.front().group);
     }
-    case Mode::DownloadArticles: {
-        std::string group;
-        if (!SkipToFetchableRow(group)) {
-            done_ = true;
-            return S_OK;
-        }
-        currentGroup_ = group;
-        return SendGroup(currentGroup_);
-    }
+    case Mode::DownloadArticles:
+        TopUp();
+        return errorCode_;
     case Mode::Post: {
         NNTPMESSAGE message{postSize_, postStream_.Get()};
         return transport_ ? transport_->CommandPOST(&message) : E_FAIL;
@@ -254,14 +250,6 @@ bool CNNTPDownloader::GetError(HRESULT& code, std::string* text) const
     code = errorCode_;
     if (text) *text = errorText_;
     return true;
-}
-
-ComPtr<IStream> CNNTPDownloader::TakeArticle()
-{
-    if (pending_.empty()) return {};
-    ComPtr<IStream> article = std::move(pending_.front().article);
-    pending_.pop_front();
-    return article;
 }
 
 // ---- Callbacks ---------------------------------------------------------------

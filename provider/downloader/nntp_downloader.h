@@ -4,6 +4,13 @@
 //    the remote-header table (newest `limit` per group, less known articles).
 // 2. DownloadArticles: the marked header rows' articles become pending
 //    article streams, or, in cache mode, "__%08x.msg" files in "DIR".
+//    Up to kArticleWindow requests are on their way at once (the component
+//    pipelines them), so a long path costs a round trip per window, not per
+//    article; the answers are handled in row order as one command at a time
+//    would have them. Outside cache mode every marked row gets one pending
+//    item, in row order: its article, or an empty item when it failed. The
+//    row action (read mark, or removal) waits until the item is taken, so an
+//    article fetched ahead but never taken leaves its row as it was.
 // 3. PostArticle: one article text is posted.
 // 4. CheckNewGroups: groups created since a time are merged into the
 //    account's group-list file with '!' marks.
@@ -40,6 +47,12 @@
 #include <string_view>
 
 namespace quillory::quarnex {
+
+// Article requests (and rows served from the cache) an article job keeps
+// ahead of what its owner has taken, and the bytes of fetched articles
+// beyond which it asks for no more until some are taken.
+constexpr std::size_t kArticleWindow = 64;
+constexpr ULONGLONG kArticleWindowBytes = 32ull << 20;
 
 // Frees a row set and its rows.
 struct RowSetDeleter {
@@ -99,9 +112,10 @@ public:
     // Downloaded articles (and, during a header job, the groups still to do).
     std::size_t PendingCount() const { return pending_.size(); }
     // Removes the front item; its stream when it is an article (the caller
-    // owns the reference), else null.
+    // owns the reference), else null. Taking an article runs its row's row
+    // action and makes room for the next request.
     ComPtr<IStream> TakeArticle();
-    void ClearPending() { pending_.clear(); }
+    void ClearPending();
 
     Mode CurrentMode() const { return mode_; }
 
@@ -113,9 +127,33 @@ public:
     HRESULT OnResponse(LPNNTPRESPONSE pResponse) override;
 
 private:
+    static constexpr ULONG kNoRow = 0xFFFFFFFF;
     struct PendingItem {
+        explicit PendingItem(std::string groupName) : group(std::move(groupName)) {}
+        PendingItem(ULONG rowIndex, ComPtr<IStream> text = {}, std::string cacheFile = {}, ULONGLONG size = 0)
+            : article(std::move(text)), row(rowIndex), cachePath(std::move(cacheFile)), bytes(size)
+        {
+        }
         std::string group;        // a group of a header job, or
-        ComPtr<IStream> article;  // a downloaded article
+        ComPtr<IStream> article;  // a downloaded article, or neither: a row whose article failed
+        ULONG row = kNoRow;       // the marked row of an article job's item
+        std::string cachePath;    // the cache file it came from, deleted once it is taken
+        ULONGLONG bytes = 0;
+    };
+    // What the article job has asked for and not yet handled, in row order:
+    // commands on their way and, behind them, rows served without one.
+    struct Issued {
+        enum class Kind { Group, Article, Cached, Unfetchable };
+        Issued(Kind k, ULONG rowIndex, ComPtr<IStream> text = {}, std::string cacheFile = {})
+            : kind(k), row(rowIndex), article(std::move(text)), cachePath(std::move(cacheFile))
+        {
+        }
+        Kind kind;
+        ULONG row;
+        bool voided = false;      // its answer comes but no longer counts
+        ComPtr<IStream> article;  // Cached: the file's content
+        std::string cachePath;
+        bool InFlight() const { return kind == Kind::Group || kind == Kind::Article; }
     };
     using ResponseHandler = void (CNNTPDownloader::*)(const NNTPRESPONSE&);
     struct ResponseRoute {
@@ -151,19 +189,26 @@ private:
     HRESULT SendGroup(const std::string& group);
 
     // Article job.
-    SRow* CurrentRow() const;
     ULONG SelectionBit() const;
-    bool CurrentRowArticleNumber(ULONG& number) const;
-    bool CurrentRowGroup(std::string& group) const;
-    std::string CurrentCachePath() const;
-    void ClearCurrentSelection();
-    void ConsumeCachedArticles();
-    // Serves cached rows and passes rows without a group; false when no row
-    // is left to fetch (or the job is cancelled), else the row's group.
-    bool SkipToFetchableRow(std::string& group);
+    bool RowSelected(ULONG row) const;
+    ULONG NextSelectedRow(ULONG from) const;
+    std::string RowCachePath(const SRow& row) const;
     void RowAction(const SRow& row);
+    // A job that has neither finished nor failed.
+    bool Live() const { return !done_ && errorCode_ == S_OK; }
+    bool Room() const;
+    // Asks for rows while the window has room, then hands on what is ready.
+    void TopUp();
+    void IssueRow(ULONG row);
+    void Settle();
+    // The answers still to come no longer count; rows not asked for yet
+    // are forgotten.
+    void VoidIssued();
+    void AfterAnswer();
     void OnArticleGroup(const NNTPRESPONSE& response);
-    void NextArticle();
+    void AppendArticlePart(ULONG row, const NNTPRESPONSE& response);
+    void FinishArticle(ULONG row);
+    void AddFailedRow(ULONG row);
     HRESULT SendArticle(ULONG number);
 
     CFolderOwner* folderOwner_ = nullptr;
@@ -176,7 +221,13 @@ private:
     ULONG postSize_ = 0;
     ComPtr<IStream> articleStream_;
     bool articleFailed_ = false;
-    std::string currentGroup_;
+    std::deque<Issued> issued_;
+    ULONG nextRow_ = 0;        // the next row to consider asking for
+    std::string issuedGroup_;  // the group the last GROUP asked for selects
+    ULONGLONG pendingBytes_ = 0;
+    // Header job: the GROUP of the next group went out with the overview
+    // request of the current one.
+    bool nextGroupSent_ = false;
     CGroupListMerge list_;
     SYSTEMTIME newGroupsSince_{};
     CSubjectDecoder subjects_;

@@ -186,12 +186,14 @@ LPSRowSet CMAPIFolder::Query(const SRestriction* restriction, std::initializer_l
     return rows;
 }
 
-LPSRowSet CMAPIFolder::QueryNextMarked()
+LPSRowSet CMAPIFolder::QueryNextMarked() { return QueryMarked(1); }
+
+LPSRowSet CMAPIFolder::QueryMarked(LONG maxRows)
 {
     SRestriction marked{};
     marked.rt = RES_BITMASK;
     marked.res.resBitMask = SBitMaskRestriction{BMR_NEZ, PR_MSG_STATUS, MSGSTATUS_REMOTE_DOWNLOAD};
-    return Query(&marked, {PR_ENTRYID, PR_DISPLAY_TO, PR_MSG_STATUS, PR_INSTANCE_KEY}, 1);
+    return Query(&marked, {PR_ENTRYID, PR_DISPLAY_TO, PR_MSG_STATUS, PR_INSTANCE_KEY}, maxRows);
 }
 
 LPSRowSet CMAPIFolder::QueryStatusRows()

@@ -160,6 +160,9 @@ public:
     // The first row with MSGSTATUS_REMOTE_DOWNLOAD: PR_ENTRYID, PR_DISPLAY_TO,
     // PR_MSG_STATUS, PR_INSTANCE_KEY.
     LPSRowSet QueryNextMarked();
+    // Up to maxRows rows marked for download, in table order, with the
+    // columns of QueryNextMarked.
+    LPSRowSet QueryMarked(LONG maxRows);
     // Rows with PR_MSG_STATUS >= 0x1000 (up to 100000): PR_ENTRYID,
     // PR_DISPLAY_TO, PR_MSG_STATUS.
     LPSRowSet QueryStatusRows();

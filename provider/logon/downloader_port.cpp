@@ -66,6 +66,11 @@ public:
     bool IsDisconnected() override { return session_.IsDisconnected(); }
     ULONG PendingCount() override { return static_cast<ULONG>(session_.PendingCount()); }
     ComPtr<IStream> TakeArticle() override { return session_.TakeArticle(); }
+    void DiscardArticles() override
+    {
+        session_.RequestCancel();
+        session_.ClearPending();
+    }
 
 private:
     std::span<SPropValue> Account() const

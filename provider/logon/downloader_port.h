@@ -50,8 +50,14 @@ public:
 
     // Downloaded articles waiting to be taken, and the next one as a stream
     // (origin header lines first).
+    // An article job gives one item per row it was given that asks for a
+    // download, in the rows' order: the article, or null when the row failed;
+    // the job may fetch ahead of what is taken.
     virtual ULONG PendingCount() = 0;
     virtual ComPtr<IStream> TakeArticle() = 0;
+    // Stops an article job and drops what it fetched and nobody took; the
+    // rows of those articles stay as they were.
+    virtual void DiscardArticles() = 0;
 };
 
 using DownloaderFactory = std::function<std::unique_ptr<IArticleDownloader>(CXPLogon& logon)>;

@@ -98,13 +98,14 @@ void CXPLogon::CloseDownloader()
         if (const HRESULT hr = LoadAccountSettings(true); FAILED(hr))
             Trace("CXPLogon::CloseDownloader -- write-back: 0x%08X\n", static_cast<unsigned>(hr));
     }
+    DiscardArticleJob();
     downloader_.reset();
 }
 
-void CXPLogon::WaitForDownloader()
+void CXPLogon::WaitForDownloader(const std::function<bool()>& ready)
 {
     try {
-        while (downloader_ && !downloader_->IsFinished()) {
+        while (downloader_ && !downloader_->IsFinished() && !(ready && ready())) {
             const DWORD r = MsgWaitForMultipleObjects(0, nullptr, TRUE, kWaitSliceMs, QS_ALLINPUT);
             if (r == WAIT_TIMEOUT || r == WAIT_FAILED) {
                 if (support_) support_->SpoolerYield(0);
@@ -156,6 +157,7 @@ void CXPLogon::RunNewGroupsCheck()
         const ULONGLONG overlap = kDefaultIntervalOverlapSeconds * kFileTimeTicksPerSecond;
         since = since > overlap ? since - overlap : 0;
     }
+    DiscardArticleJob();
     HRESULT hr = downloader_->CheckNewGroups(FileTimeFromUInt64(since));
     if (SUCCEEDED(hr)) {
         WaitForDownloader();
@@ -176,6 +178,7 @@ void CXPLogon::RunHeaderDownload()
     IHeaderFolder* folder = Headers();
     if (FAILED(lastResult_) || (folder && folder->RowCount() != 0)) return;
     support_->SpoolerNotify(NOTIFY_SENTDEFERRED, nullptr);
+    DiscardArticleJob();
     HRESULT hr = downloader_->RefreshHeaders(headerLimit_);
     if (SUCCEEDED(hr)) {
         WaitForDownloader();
@@ -195,6 +198,7 @@ void CXPLogon::StartCacheFill()
         auto rows = SelectRows(*all, HasListColumns);
         if (rows && rows->cRows) {
             folder->MarkRows(*rows.Get(), kCacheFillStatusBit);
+            DiscardArticleJob();
             if (const HRESULT hr = downloader_->DownloadArticles(*rows.Get(), true); FAILED(hr))
                 Trace("CXPLogon::StartCacheFill -- 0x%08X\n", static_cast<unsigned>(hr));
         }

@@ -1,5 +1,9 @@
 // The inbound step: StartMessage downloads one marked article per call and
-// hands it to delivery.
+// hands it to delivery. The first call of a pass starts one article job over
+// the marked rows, which fetches ahead in a window; each call then takes the
+// outcome of its own row from that job, so the articles arrive, and are
+// filed, exactly as one job per row would have them. Rows whose articles
+// were fetched but never taken (the pass ended first) stay marked.
 #include <cstring>
 #include <mutex>
 #include <string>
@@ -23,6 +27,23 @@ const SPropValue* FindColumn(const SRow& row, ULONG tag)
     for (ULONG i = 0; i < row.cValues; ++i)
         if (row.lpProps[i].ulPropTag == tag) return &row.lpProps[i];
     return nullptr;
+}
+
+// Whether the article job makes an item of the row: the downloader's own
+// test for a row it is to download.
+bool AsksForDownload(const SRow& row)
+{
+    return row.cValues >= 3 && row.lpProps && row.lpProps[0].ulPropTag == PR_ENTRYID &&
+           row.lpProps[1].ulPropTag == PR_DISPLAY_TO && row.lpProps[2].ulPropTag == PR_MSG_STATUS &&
+           (row.lpProps[2].Value.ul & MSGSTATUS_REMOTE_DOWNLOAD) != 0;
+}
+
+bool SameEntryId(const SRow& a, const SRow& b)
+{
+    const SPropValue* x = FindColumn(a, PR_ENTRYID);
+    const SPropValue* y = FindColumn(b, PR_ENTRYID);
+    return x && y && x->Value.bin.cb == y->Value.bin.cb &&
+           (x->Value.bin.cb == 0 || std::memcmp(x->Value.bin.lpb, y->Value.bin.lpb, x->Value.bin.cb) == 0);
 }
 
 }  // namespace
@@ -58,9 +79,41 @@ void CXPLogon::DropFirstMarkedRow()
 
 void CXPLogon::FinishInbound()
 {
+    DiscardArticleJob();
     statusCode_ &= ~kInboundBusyBits;
     if (state_ != HeaderState::Idle) state_ = HeaderState::Finished;
     UpdateStatusRow(true, true);
+}
+
+HRESULT CXPLogon::StartArticleJob(IHeaderFolder& folder, const SRowSet& first)
+{
+    DiscardArticleJob();
+    LPSRowSet rows = nullptr;
+    if (FAILED(folder.MarkedRows(&rows, kArticleJobRows)) || !rows || rows->cRows == 0 ||
+        !AsksForDownload(rows->aRow[0]) || !SameEntryId(rows->aRow[0], first.aRow[0])) {
+        // The first marked row alone, as the folder gave it.
+        if (rows) FreeProws(rows);
+        rows = nullptr;
+    }
+    const SRowSet& job = rows ? *rows : first;
+    const HRESULT hr = downloader_->DownloadArticles(job, false);
+    if (SUCCEEDED(hr)) {
+        for (ULONG i = 0; i < job.cRows; ++i) {
+            const SRow& row = job.aRow[i];
+            if (!AsksForDownload(row)) continue;
+            const SBinary& id = row.lpProps[0].Value.bin;
+            articleJobRows_.emplace_back(id.lpb, id.lpb + id.cb);
+        }
+    }
+    if (rows) FreeProws(rows);
+    return hr;
+}
+
+void CXPLogon::DiscardArticleJob()
+{
+    if (articleJobRows_.empty()) return;
+    articleJobRows_.clear();
+    if (downloader_) downloader_->DiscardArticles();
 }
 
 HRESULT CXPLogon::DownloadOneArticle(ComPtr<IStream>& article, std::vector<BYTE>& entryId,
@@ -83,16 +136,29 @@ HRESULT CXPLogon::DownloadOneArticle(ComPtr<IStream>& article, std::vector<BYTE>
     entryId.assign(id->Value.bin.lpb, id->Value.bin.lpb + id->Value.bin.cb);
     instanceKey.assign(key->Value.bin.lpb, key->Value.bin.lpb + key->Value.bin.cb);
 
-    HRESULT hr = downloader_->DownloadArticles(*marked, false);
-    if (FAILED(hr)) {
-        lastResult_ = hr;
-        lastErrorText_.clear();
-        return hr;
+    // The running job serves this row when it is the next one it hands out;
+    // otherwise (the first call of a pass, or rows changed meanwhile) a new
+    // job starts here.
+    if (articleJobRows_.empty() || articleJobRows_.front() != entryId) {
+        if (const HRESULT hr = StartArticleJob(*folder, *marked); FAILED(hr)) {
+            lastResult_ = hr;
+            lastErrorText_.clear();
+            return hr;
+        }
     }
-    WaitForDownloader();
+    WaitForDownloader([this] { return downloader_->PendingCount() != 0; });
     if (!downloader_) return E_FAIL;
-    if (downloader_->PendingCount() != 0) article = downloader_->TakeArticle();
-    hr = downloader_->GetError(lastErrorText_);
+    HRESULT hr = S_OK;
+    if (downloader_->PendingCount() != 0 && !articleJobRows_.empty()) {
+        // This row's outcome, whatever happened to the job after it.
+        articleJobRows_.pop_front();
+        article = downloader_->TakeArticle();
+        lastErrorText_.clear();
+    } else {
+        // The job ended before it reached this row.
+        articleJobRows_.clear();
+        hr = downloader_->GetError(lastErrorText_);
+    }
     lastResult_ = hr;
     if (SUCCEEDED(hr) && !article) hr = E_FAIL;
     return hr;

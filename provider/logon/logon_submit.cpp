@@ -36,7 +36,10 @@ quarnex::PostOutcome CXPLogon::PostArticle(std::string_view articleText)
 {
     quarnex::PostOutcome outcome;
     HRESULT hr = EnsureDownloader();
-    if (SUCCEEDED(hr)) hr = downloader_->PostArticle(articleText);
+    if (SUCCEEDED(hr)) {
+        DiscardArticleJob();
+        hr = downloader_->PostArticle(articleText);
+    }
     if (FAILED(hr)) {
         outcome.result = hr;
         outcome.disconnected = downloader_ && downloader_->IsDisconnected();

@@ -5,6 +5,8 @@
 #pragma once
 
 #include <array>
+#include <functional>
+#include <deque>
 #include <memory>
 #include <span>
 #include <string>
@@ -41,6 +43,9 @@ constexpr DWORD kWaitSliceMs = 750;
 constexpr ULONG kCacheFillMinRows = 50;
 constexpr ULONG kCacheFillStatusBit = 0x01000000;
 constexpr std::size_t kEntryIdMax = 1000;
+// Marked rows handed to one article job; the job fetches ahead of the
+// StartMessage calls that take its articles.
+constexpr ULONG kArticleJobRows = 1000;
 
 class CXPLogon final : public IXPLogon, public CRefCounted {
 public:
@@ -128,13 +133,20 @@ private:
     // ---- logon_flush.cpp -----------------------------------------------------------
     HRESULT EnsureDownloader();
     void CloseDownloader();
-    void WaitForDownloader();
+    // Pumps messages until the downloader's job is finished, or until
+    // `ready` holds when one is given.
+    void WaitForDownloader(const std::function<bool()>& ready = {});
     void RunNewGroupsCheck();
     void RunHeaderDownload();
     void StartCacheFill();
     // ---- logon_inbound.cpp ---------------------------------------------------------
     HRESULT DownloadOneArticle(ComPtr<IStream>& article, std::vector<BYTE>& entryId,
                                std::vector<BYTE>& instanceKey);
+    // Starts an article job over the marked rows from the first one on.
+    HRESULT StartArticleJob(IHeaderFolder& folder, const SRowSet& first);
+    // Stops the article job, if any, before another job or at the end of a
+    // pass; its untaken articles are dropped and their rows stay as they were.
+    void DiscardArticleJob();
     void DropFirstMarkedRow();
     void FinishInbound();
     // ---- logon_settings.cpp --------------------------------------------------------
@@ -149,6 +161,9 @@ private:
     ULONG totalRows_ = 0;
     ULONG deliveredCount_ = 0;
     std::unique_ptr<IArticleDownloader> downloader_;
+    // Entry IDs of the rows whose articles the running article job has not
+    // handed out yet, in its order.
+    std::deque<std::vector<BYTE>> articleJobRows_;
     ComPtr<IMAPISupport> support_;
     quarnex::ProviderBuffer<SPropValue> account_;
     quarnex::ProviderBuffer<SPropValue> senderEntryId_;

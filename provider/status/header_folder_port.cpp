@@ -62,6 +62,11 @@ public:
         *rows = folder_->QueryNextMarked();
         return S_OK;
     }
+    HRESULT MarkedRows(LPSRowSet* rows, ULONG maxRows) override
+    {
+        *rows = folder_->QueryMarked(static_cast<LONG>(maxRows));
+        return S_OK;
+    }
     HRESULT AllRows(LPSRowSet* rows) override
     {
         *rows = folder_->QueryAllRows();

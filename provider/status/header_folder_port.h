@@ -38,6 +38,9 @@ public:
     // PR_ENTRYID, PR_DISPLAY_TO, PR_MSG_STATUS and PR_INSTANCE_KEY; an empty
     // row set when there is none.
     virtual HRESULT FirstMarkedRow(LPSRowSet* rows) = 0;
+    // Up to maxRows rows marked for download, first row first, with the same
+    // columns; a folder that cannot list more gives the first one.
+    virtual HRESULT MarkedRows(LPSRowSet* rows, ULONG maxRows) { return FirstMarkedRow(rows); }
     // Every row with the same four columns.
     virtual HRESULT AllRows(LPSRowSet* rows) = 0;
     // Deletes the rows (matched by PR_ENTRYID). With recordInCache the

@@ -48,6 +48,10 @@ public:
     {
         return code == kNoSuchGroup ? IXP_E_NNTP_GROUP_NOTFOUND : IXP_E_NNTP_GROUP_FAILED;
     }
+    std::string_view GroupSelectedBy(UINT code) const override
+    {
+        return code == kGroupSelected ? std::string_view(group_) : std::string_view();
+    }
     CommandStep OnStatus(const StatusLine& st, std::string_view line, ICommandContext& ctx) override
     {
         if (st.code != kGroupSelected) return Refuse(st, line, ctx);
@@ -96,8 +100,15 @@ public:
         return std::string(usedOver_ ? "OVER " : "XOVER ") + text;
     }
     HRESULT FailureCode(UINT) const override { return IXP_E_NNTP_HEADERS_FAILED; }
+    // Until the server has shown that it knows OVER, the answer may call for
+    // XOVER instead.
+    bool Barrier(const ICommandContext& ctx) const override { return !ctx.OverKnown() && !ctx.OverUnknown(); }
+    bool BlockFollows(UINT code) const override { return code == kOverviewFollows; }
     CommandStep OnStatus(const StatusLine& st, std::string_view line, ICommandContext& ctx) override
     {
+        if (usedOver_ && (st.code == kOverviewFollows || st.code == kNoArticlesInRange ||
+                          st.code == kNoCurrentArticle))
+            ctx.SetOverKnown();
         if (st.code == kOverviewFollows) {
             line_ = std::string(line);
             part_ = NewPart();
@@ -162,6 +173,7 @@ public:
     }
     std::string Start(ICommandContext&) override { return "ARTICLE " + target_; }
     HRESULT FailureCode(UINT) const override { return IXP_E_NNTP_ARTICLE_FAILED; }
+    bool BlockFollows(UINT code) const override { return code == kArticleFollows; }
     CommandStep OnStatus(const StatusLine& st, std::string_view line, ICommandContext& ctx) override
     {
         if (st.code != kArticleFollows) return Refuse(st, line, ctx);
@@ -206,6 +218,7 @@ public:
     explicit CPostCommand(std::string article) : CNntpCommand(NS_POST), article_(std::move(article)) {}
     std::string Start(ICommandContext&) override { return "POST"; }
     HRESULT FailureCode(UINT) const override { return IXP_E_NNTP_POST_FAILED; }
+    bool Barrier(const ICommandContext&) const override { return true; }
     CommandStep OnStatus(const StatusLine& st, std::string_view line, ICommandContext& ctx) override
     {
         if (!sent_ && st.code == kSendArticle) {
@@ -238,6 +251,7 @@ public:
     }
     std::string Start(ICommandContext&) override { return commandLine_; }
     HRESULT FailureCode(UINT) const override { return failure_; }
+    bool BlockFollows(UINT code) const override { return code == okCode_; }
     CommandStep OnStatus(const StatusLine& st, std::string_view line, ICommandContext& ctx) override
     {
         if (st.code != okCode_) return Refuse(st, line, ctx);

@@ -28,6 +28,9 @@ public:
     // Whether the server answered OVER with "unknown command" before.
     virtual bool OverUnknown() const = 0;
     virtual void SetOverUnknown() = 0;
+    // Whether the server has answered OVER as a command it knows.
+    virtual bool OverKnown() const = 0;
+    virtual void SetOverKnown() = 0;
 
 protected:
     ~ICommandContext() = default;
@@ -52,6 +55,17 @@ public:
     virtual void OnBlockEnd(ICommandContext& ctx) {}
     // The code a refusal of this command is reported with.
     virtual HRESULT FailureCode(UINT serverCode) const = 0;
+
+    // For pipelining: a barrier command is never on its way together with
+    // another one, because its answer may make the engine send something
+    // else first (the article of POST, XOVER instead of an unknown OVER).
+    virtual bool Barrier(const ICommandContext& ctx) const { return false; }
+    // Whether the answer with this status code goes on with a block of
+    // lines, so that an answer the engine skips is skipped whole.
+    virtual bool BlockFollows(UINT serverCode) const { return false; }
+    // The group that the server selected when it answered with this code;
+    // empty when the answer selected none.
+    virtual std::string_view GroupSelectedBy(UINT serverCode) const { return {}; }
 
     // Emits the final part carrying a failure.
     void EmitFailure(ICommandContext& ctx, HRESULT hr, std::string_view line, UINT code,

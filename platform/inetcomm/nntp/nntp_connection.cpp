@@ -48,17 +48,18 @@ void CCommandLog::Note(std::string_view text)
 
 CNntpConnection::CNntpConnection(asio::io_context& io, const INETSERVER& server, bool authenticate,
                                  bool commandLogging, std::shared_ptr<CCommandLog> log, EventSink sink,
-                                 BacklogCheck backlogged)
+                                 BacklogCheck backlogged, bool pipelining, PipelineFailure pipelineFailed)
     : server_(server),
       ssl_(server.fSSL != FALSE),
       log_(std::move(log)),
       sink_(std::move(sink)),
       backlogged_(std::move(backlogged)),
+      pipelineFailed_(std::move(pipelineFailed)),
       tls_(asio::ssl::context::tls_client),
       resolver_(io),
       stream_(io, tls_),
       timer_(io),
-      engine_(*this, server, authenticate, commandLogging),
+      engine_(*this, server, authenticate, commandLogging, pipelining),
       readBuffer_(std::make_unique<char[]>(kReadBufferSize)),
       timeoutSeconds_(server.dwTimeout != 0 ? server.dwTimeout : kDefaultTimeoutSeconds)
 {
@@ -71,6 +72,12 @@ void CNntpConnection::Emit(NntpEvent event) { sink_(std::move(event)); }
 void CNntpConnection::Log(bool outgoing, std::string_view line)
 {
     if (log_) log_->Write(outgoing, line);
+}
+
+void CNntpConnection::PipelineFailed()
+{
+    if (log_) log_->Note("the connection failed with several commands on their way; no more pipelining");
+    if (pipelineFailed_) pipelineFailed_();
 }
 
 void CNntpConnection::Start()

@@ -44,9 +44,12 @@ public:
     // Whether the owner thread has so many undelivered events that reading
     // should pause until it catches up.
     using BacklogCheck = std::function<bool()>;
+    // Told when the connection failed with several commands on their way.
+    using PipelineFailure = std::function<void()>;
 
     CNntpConnection(asio::io_context& io, const INETSERVER& server, bool authenticate, bool commandLogging,
-                    std::shared_ptr<CCommandLog> log, EventSink sink, BacklogCheck backlogged);
+                    std::shared_ptr<CCommandLog> log, EventSink sink, BacklogCheck backlogged,
+                    bool pipelining = true, PipelineFailure pipelineFailed = {});
     ~CNntpConnection();
 
     void Start();
@@ -64,6 +67,7 @@ private:
     void Emit(NntpEvent event) override;
     void Close() override;
     void Log(bool outgoing, std::string_view line) override;
+    void PipelineFailed() override;
 
     void OnResolved(const asio::error_code& ec, asio::ip::tcp::resolver::results_type results);
     void OnConnected(const asio::error_code& ec);
@@ -80,6 +84,7 @@ private:
     std::shared_ptr<CCommandLog> log_;
     EventSink sink_;
     BacklogCheck backlogged_;
+    PipelineFailure pipelineFailed_;
 
     asio::ssl::context tls_;
     asio::ip::tcp::resolver resolver_;

@@ -1,5 +1,7 @@
 #include "platform/inetcomm/nntp/nntp_engine.h"
 
+#include <strings.h>
+
 #include <cstring>
 
 #include "platform/base/trace.h"
@@ -11,6 +13,7 @@ namespace {
 constexpr UINT kPostingAllowed = 200;
 constexpr UINT kNoPosting = 201;
 constexpr UINT kClosingConnection = 205;
+constexpr UINT kGroupSelected = 211;
 constexpr UINT kAuthAccepted = 281;
 constexpr UINT kPasswordRequired = 381;
 constexpr UINT kAuthRequired = 480;
@@ -24,8 +27,13 @@ std::string_view View(const char* field, std::size_t size)
 
 }  // namespace
 
-CNntpEngine::CNntpEngine(IEngineHost& host, const INETSERVER& server, bool authenticate, bool commandLogging)
-    : host_(host), server_(server), authenticate_(authenticate), commandLogging_(commandLogging)
+CNntpEngine::CNntpEngine(IEngineHost& host, const INETSERVER& server, bool authenticate, bool commandLogging,
+                         bool pipelining)
+    : host_(host),
+      server_(server),
+      authenticate_(authenticate),
+      commandLogging_(commandLogging),
+      pipelining_(pipelining)
 {
 }
 
@@ -47,6 +55,9 @@ CNntpEngine::LineHandler CNntpEngine::Handler(Phase phase)
         &CNntpEngine::OnUnexpected,     // Ready
         &CNntpEngine::OnCommandStatus,  // CommandStatus
         &CNntpEngine::OnBlockLine,      // CommandBlock
+        &CNntpEngine::OnSkipStatus,     // SkipStatus
+        &CNntpEngine::OnSkipBlock,      // SkipBlock
+        &CNntpEngine::OnReselect,       // Reselect
         &CNntpEngine::OnQuit,           // Quitting
         &CNntpEngine::OnUnexpected,     // Closed
     };
@@ -73,7 +84,7 @@ void CNntpEngine::Enqueue(std::unique_ptr<CNntpCommand> command)
 {
     if (phase_ == Phase::Closed) return;
     queue_.push_back(std::move(command));
-    if (phase_ == Phase::Ready) StartNext();
+    StartNext();
 }
 
 void CNntpEngine::Quit()
@@ -224,9 +235,10 @@ void CNntpEngine::GiveUpLogon()
 {
     constexpr std::string_view kProblem = "The server refused the logon";
     const HRESULT hr = IXP_E_NNTP_INVALID_USERPASS;
-    if (afterLogon_ == AfterLogon::Command && current_) {
+    if (afterLogon_ == AfterLogon::Command && !sent_.empty()) {
         // The connection stays; only the command that needed the logon fails.
-        auto command = std::move(current_);
+        auto command = std::move(sent_.front());
+        sent_.pop_front();
         command->EmitFailure(*this, hr, lastRefusal_, lastRefusalCode_, kProblem);
         phase_ = Phase::Ready;
         SetStatus(IXP_AUTHORIZED);
@@ -275,8 +287,7 @@ void CNntpEngine::LogonSucceeded()
         break;
     case AfterLogon::Command:
         SetStatus(IXP_AUTHORIZED);
-        phase_ = Phase::CommandStatus;
-        SendLine(current_->Start(*this));
+        SendFirstAgain();
         break;
     }
 }
@@ -297,12 +308,14 @@ void CNntpEngine::ConnectDone()
 
 void CNntpEngine::StartNext()
 {
-    if (phase_ != Phase::Ready) return;
-    if (!queue_.empty()) {
-        current_ = std::move(queue_.front());
+    if (phase_ != Phase::Ready && phase_ != Phase::CommandStatus && phase_ != Phase::CommandBlock) return;
+    while (!queue_.empty() && MaySend(*queue_.front())) {
+        sent_.push_back(std::move(queue_.front()));
         queue_.pop_front();
-        phase_ = Phase::CommandStatus;
-        SendLine(current_->Start(*this));
+        SendLine(sent_.back()->Start(*this));
+    }
+    if (!sent_.empty()) {
+        if (phase_ == Phase::Ready) phase_ = Phase::CommandStatus;
         return;
     }
     if (quitRequested_) {
@@ -312,26 +325,39 @@ void CNntpEngine::StartNext()
     }
 }
 
+bool CNntpEngine::MaySend(const CNntpCommand& next) const
+{
+    if (sent_.empty()) return true;
+    return pipelining_ && sent_.size() < kPipelineWindow && !sent_.back()->Barrier(*this) && !next.Barrier(*this);
+}
+
 void CNntpEngine::OnCommandStatus(std::string_view line)
 {
     const auto st = ReadStatus(line);
     if (!st) return;
     if (st->code == kAuthRequired && !authenticated_ && authenticate_) {
         logonAttempts_ = 0;
-        BeginLogon(AfterLogon::Command);
+        RepeatFirst(AfterSkip::Logon);
         return;
     }
-    switch (current_->OnStatus(*st, line, *this)) {
+    CNntpCommand& first = *sent_.front();
+    const CommandStep step = first.OnStatus(*st, line, *this);
+    if (step != CommandStep::Resend) {
+        if (const std::string_view group = first.GroupSelectedBy(st->code); !group.empty())
+            selectedGroup_ = std::string(group);
+    }
+    switch (step) {
     case CommandStep::Done:
         CommandFinished();
         break;
     case CommandStep::ReadBlock:
         phase_ = Phase::CommandBlock;
+        StartNext();  // a barrier whose answer has begun no longer holds the rest back
         break;
     case CommandStep::AwaitStatus:
         break;
     case CommandStep::Resend:
-        SendLine(current_->Start(*this));
+        RepeatFirst(AfterSkip::Resend);
         break;
     }
 }
@@ -339,18 +365,107 @@ void CNntpEngine::OnCommandStatus(std::string_view line)
 void CNntpEngine::OnBlockLine(std::string_view line)
 {
     if (UnstuffLine(line)) {
-        current_->OnBlockEnd(*this);
+        sent_.front()->OnBlockEnd(*this);
         CommandFinished();
         return;
     }
-    current_->OnBlockLine(line, *this);
+    sent_.front()->OnBlockLine(line, *this);
 }
 
 void CNntpEngine::CommandFinished()
 {
-    current_.reset();
-    phase_ = Phase::Ready;
+    sent_.pop_front();
+    phase_ = sent_.empty() ? Phase::Ready : Phase::CommandStatus;
     StartNext();
+}
+
+// ---- repeating the first command of a window ----------------------------------------
+
+void CNntpEngine::RepeatFirst(AfterSkip then)
+{
+    afterSkip_ = then;
+    serverGroup_ = selectedGroup_;
+    if (sent_.size() > 1) {
+        // A server that wants a logon halfway through a window is answered
+        // one command at a time from now on.
+        Trace("CNntpEngine -- %zu answers behind the first are skipped and asked again\n", sent_.size() - 1);
+        pipelining_ = false;
+        skipping_ = 1;
+        phase_ = Phase::SkipStatus;
+        return;
+    }
+    SkipDone();
+}
+
+void CNntpEngine::OnSkipStatus(std::string_view line)
+{
+    const auto st = ReadStatus(line);
+    if (!st) return;
+    const CNntpCommand& skipped = *sent_[skipping_];
+    if (const std::string_view group = skipped.GroupSelectedBy(st->code); !group.empty())
+        serverGroup_ = std::string(group);
+    if (skipped.BlockFollows(st->code)) {
+        phase_ = Phase::SkipBlock;
+        return;
+    }
+    SkipNext();
+}
+
+void CNntpEngine::OnSkipBlock(std::string_view line)
+{
+    if (UnstuffLine(line)) SkipNext();
+}
+
+void CNntpEngine::SkipNext()
+{
+    if (++skipping_ < sent_.size()) {
+        phase_ = Phase::SkipStatus;
+        return;
+    }
+    SkipDone();
+}
+
+void CNntpEngine::SkipDone()
+{
+    // The skipped commands go again after the first, in their order.
+    while (sent_.size() > 1) {
+        queue_.push_front(std::move(sent_.back()));
+        sent_.pop_back();
+    }
+    if (afterSkip_ == AfterSkip::Logon)
+        BeginLogon(AfterLogon::Command);
+    else
+        SendFirstAgain();
+}
+
+void CNntpEngine::SendFirstAgain()
+{
+    if (strcasecmp(serverGroup_.c_str(), selectedGroup_.c_str()) != 0 && !selectedGroup_.empty()) {
+        // A skipped answer selected another group; the first command was
+        // meant for this one.
+        serverGroup_ = selectedGroup_;
+        phase_ = Phase::Reselect;
+        SendLine("GROUP " + selectedGroup_);
+        return;
+    }
+    phase_ = Phase::CommandStatus;
+    SendLine(sent_.front()->Start(*this));
+}
+
+void CNntpEngine::OnReselect(std::string_view line)
+{
+    const auto st = ReadStatus(line);
+    if (!st) return;
+    if (st->code != kGroupSelected) {
+        // The group went away meanwhile: the first command fails rather than
+        // run in another group.
+        CNntpCommand& first = *sent_.front();
+        first.EmitFailure(*this, first.FailureCode(st->code), line, st->code);
+        CommandFinished();
+        return;
+    }
+    phase_ = Phase::CommandStatus;
+    SendLine(sent_.front()->Start(*this));
 }
 
 void CNntpEngine::OnQuit(std::string_view line)
@@ -398,6 +513,7 @@ void CNntpEngine::FailWith(HRESULT hr, std::string_view line, UINT code, std::st
     e.problem = std::string(problem);
     e.socketError = socketError;
     host_.Emit(std::move(e));
+    if (sent_.size() > 1 && pipelining_) host_.PipelineFailed();
     Finish(hr, line, code, problem, socketError);
 }
 
@@ -406,7 +522,7 @@ void CNntpEngine::Finish(HRESULT hr, std::string_view line, UINT code, std::stri
 {
     if (phase_ == Phase::Closed) return;
     phase_ = Phase::Closed;
-    current_.reset();
+    sent_.clear();
     queue_.clear();
     lines_.Clear();
     host_.Close();

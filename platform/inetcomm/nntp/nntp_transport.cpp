@@ -121,7 +121,11 @@ HRESULT CNNTPTransport::Connect(LPINETSERVER pInetServer, BOOL fAuthenticate, BO
                 e.serial = serial;
                 Push(std::move(e));
             },
-            [this] { return Backlogged(); });
+            [this] { return Backlogged(); }, !pipelineBroken_,
+            [this] {
+                Trace("CNNTPTransport -- a connection failed while pipelining; later ones send one command at a time\n");
+                pipelineBroken_ = true;
+            });
         connection_->Start();
     });
     return S_OK;

@@ -9,7 +9,11 @@
 // parts, the last one with fDone set. A response with fMustRelease set is
 // handed back with ReleaseResponse once the callback is done with it.
 //
-// Commands issued while another is running are queued and run in order.
+// Commands issued while another is running are queued and run in order; the
+// answers come back in that order. After the logon, queued commands are sent
+// to the server without waiting for each answer (pipelining, RFC 3977 3.5);
+// a transport whose connection failed while several were on their way sends
+// one at a time on its later connections.
 // IsState(IXP_IS_BUSY) answers S_OK from a Connect or command call until the
 // final part of its answer has been delivered.
 #pragma once

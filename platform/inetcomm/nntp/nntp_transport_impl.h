@@ -94,6 +94,9 @@ private:
     std::thread ioThread_;
     std::shared_ptr<CNntpConnection> connection_;
     std::uint64_t connectionSerial_ = 0;
+    // A connection of this transport failed with several commands on their
+    // way: later ones send one command at a time.
+    bool pipelineBroken_ = false;
 };
 
 }  // namespace quillory::nntp

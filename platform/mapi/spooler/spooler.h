@@ -68,7 +68,7 @@ struct SpoolerProgress {
     Phase phase = Phase::Begin;
     std::string transport;  // the provider's display name, empty for the whole pass
     std::string subject;    // the message's, for outbound steps
-    ULONG count = 0;        // messages so far in this phase
+    ULONG count = 0;        // messages so far in this phase (received: those a transport handled)
     HRESULT result = S_OK;
 };
 
@@ -89,7 +89,7 @@ struct SpoolerPassResult {
     ULONG sent = 0;           // messages finished after a transport took them
     ULONG deferred = 0;       // messages left queued for a later pass
     ULONG undeliverable = 0;  // messages with a non-delivery report
-    ULONG received = 0;       // StartMessage calls
+    ULONG received = 0;       // StartMessage calls that handled a message (set its reference)
     std::vector<std::string> problems;  // one sentence each
 };
 

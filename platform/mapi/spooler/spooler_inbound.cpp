@@ -33,10 +33,11 @@ void CSpooler::Inbound(SpoolerTransport& t, SpoolerPassResult& result)
     ComPtr<IMsgStore> store;
     ComPtr<IMAPIFolder> inbox;
     ULONG count = 0;
+    ULONG calls = 0;
     while (t.support->StatusCode() & STATUS_INBOUND_ACTIVE) {
-        if (count >= options_.maxInboundMessages) {
-            result.problems.push_back(t.display + " kept receiving after " + std::to_string(count) +
-                                      " messages in one pass; the pass left it");
+        if (calls >= options_.maxInboundMessages) {
+            result.problems.push_back(t.display + " kept receiving after " + std::to_string(calls) +
+                                      " calls in one pass; the pass left it");
             Report(SpoolerProgress::Phase::InboundCapped, t.display, {}, count, MAPI_E_CALL_FAILED);
             break;
         }
@@ -56,9 +57,14 @@ void CSpooler::Inbound(SpoolerTransport& t, SpoolerPassResult& result)
         }
         ULONG_PTR ref = 0;
         const HRESULT hr = t.logon->StartMessage(0, message.Get(), &ref);
-        ++count;
-        ++result.received;
-        Report(SpoolerProgress::Phase::Received, t.display, {}, count, hr);
+        ++calls;
+        // A call that found nothing to receive (the last one of a pass) sets
+        // no message reference and is not a message.
+        if (ref != 0) {
+            ++count;
+            ++result.received;
+            Report(SpoolerProgress::Phase::Received, t.display, {}, count, hr);
+        }
         if (FAILED(hr)) {
             result.problems.push_back(t.display + " failed to deliver a message (" + HexResult(hr) + ")");
             break;

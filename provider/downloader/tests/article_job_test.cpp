@@ -90,7 +90,10 @@ TEST_F(ArticleJobTest, FailedArticleIsSkippedAndTheJobGoesOn)
     EXPECT_TRUE(downloader->IsFinished());
     HRESULT code = S_OK;
     EXPECT_FALSE(downloader->GetError(code, nullptr));
-    ASSERT_EQ(downloader->PendingCount(), 1u);
+    // The failed row keeps its place as an empty item, so that the owner
+    // knows which row each article belongs to.
+    ASSERT_EQ(downloader->PendingCount(), 2u);
+    EXPECT_FALSE(downloader->TakeArticle());
     EXPECT_EQ(ArticleText(downloader->TakeArticle()), "X-Corvane-Newsgroup: alt.a\r\nX-Corvane-Article: 2\r\nkept\r\n");
 }
 
@@ -101,15 +104,61 @@ TEST_F(ArticleJobTest, ArticleOfARefusedGroupIsNotFetchedFromTheGroupBefore)
                                          {6, "<6@x>", "alt.a", kDownload}};
     ASSERT_EQ(downloader->DownloadArticles(this, account.Span(), Rows(rows), false), S_OK);
     Connected();
+    // Everything goes out at once.
+    EXPECT_EQ(fake->Take(), (Commands{"CONNECT news.example.org auth log", "GROUP alt.a", "ARTICLE 1",
+                                      "GROUP alt.gone", "ARTICLE 5", "GROUP alt.a", "ARTICLE 6"}));
     Group(10, 1, 10);
     Article("one\r\n");
+    // ARTICLE 5 ran in alt.a: its answer, and those behind it, no longer
+    // count, and the rows after the failed one are asked for again.
     Group(0, 0, 0, IXP_E_NNTP_GROUP_NOTFOUND);
+    EXPECT_EQ(fake->Take(), (Commands{"GROUP alt.a", "ARTICLE 6"}));
+    Article("five, from alt.a\r\n");
+    Group(10, 1, 10);
+    Article("six, asked too early\r\n");
+    EXPECT_FALSE(downloader->IsFinished());
     Group(10, 1, 10);
     Article("six\r\n");
-    const Commands expected = {"CONNECT news.example.org auth log", "GROUP alt.a", "ARTICLE 1", "GROUP alt.gone",
-                               "GROUP alt.a", "ARTICLE 6"};
-    EXPECT_EQ(fake->Take(), expected);
-    EXPECT_EQ(downloader->PendingCount(), 2u);
+    EXPECT_TRUE(downloader->IsFinished());
+    ASSERT_EQ(downloader->PendingCount(), 3u);
+    EXPECT_EQ(ArticleText(downloader->TakeArticle()), "X-Corvane-Newsgroup: alt.a\r\nX-Corvane-Article: 1\r\none\r\n");
+    EXPECT_FALSE(downloader->TakeArticle());
+    EXPECT_EQ(ArticleText(downloader->TakeArticle()), "X-Corvane-Newsgroup: alt.a\r\nX-Corvane-Article: 6\r\nsix\r\n");
+}
+
+TEST_F(ArticleJobTest, AWindowOfRequestsRunsAheadOfWhatIsTakenAndNoFurther)
+{
+    std::vector<MarkedRow> rows;
+    for (ULONG n = 1; n <= kArticleWindow + 4; ++n)
+        rows.push_back({n, "<" + std::to_string(n) + "@x>", "alt.a", kDownloadDelete});
+    AddToTable(rows);
+    ASSERT_EQ(downloader->DownloadArticles(this, account.Span(), Rows(rows), false), S_OK);
+    Connected();
+    Commands asked = fake->Take();
+    ASSERT_EQ(asked.size(), 1 + kArticleWindow);  // CONNECT, GROUP and window - 1 articles
+    EXPECT_EQ(asked.back(), "ARTICLE " + std::to_string(kArticleWindow - 1));
+    Group(10, 1, 100);
+    EXPECT_EQ(fake->Take(), Commands{"ARTICLE " + std::to_string(kArticleWindow)});
+    // Fetched articles wait in the window until they are taken.
+    for (ULONG n = 1; n <= kArticleWindow; ++n) Article("text " + std::to_string(n) + "\r\n");
+    EXPECT_TRUE(fake->Take().empty());
+    EXPECT_EQ(downloader->PendingCount(), kArticleWindow);
+    EXPECT_FALSE(downloader->IsFinished());
+    // A row leaves the table when its article is taken, not before.
+    EXPECT_TRUE(InTable(rows[0]));
+    EXPECT_EQ(ArticleText(downloader->TakeArticle()), "X-Corvane-Newsgroup: alt.a\r\nX-Corvane-Article: 1\r\ntext 1\r\n");
+    EXPECT_FALSE(InTable(rows[0]));
+    EXPECT_EQ(fake->Take(), Commands{"ARTICLE " + std::to_string(kArticleWindow + 1)});
+
+    // A cancel lets the answer on its way complete, then asks for nothing
+    // more; what is never taken leaves its row as it was, for the next pass.
+    downloader->RequestCancel();
+    Article("one more\r\n");
+    EXPECT_TRUE(downloader->IsFinished());
+    downloader->ClearPending();
+    EXPECT_TRUE(InTable(rows[1]));
+    EXPECT_EQ(FlagsOf(rows[1]) & MSGFLAG_READ, 0u);
+    EXPECT_TRUE(fake->Take().empty());
 }
 
 TEST_F(ArticleJobTest, CacheModeFillsCacheFilesAndSkipsRowsAlreadyCached)
@@ -151,6 +200,7 @@ TEST_F(ArticleJobTest, CachedArticleIsServedFromItsFileWhichIsThenDeleted)
     EXPECT_TRUE(fake->Take().empty());  // no command at all
     EXPECT_TRUE(downloader->IsFinished());
     ASSERT_EQ(downloader->PendingCount(), 1u);
+    EXPECT_TRUE(std::filesystem::exists(CachePath(rows[0])));  // until the article is taken
     EXPECT_EQ(ArticleText(downloader->TakeArticle()), text);
     EXPECT_FALSE(std::filesystem::exists(CachePath(rows[0])));
     EXPECT_FALSE(InTable(rows[0]));  // the row action ran
@@ -213,7 +263,7 @@ TEST_F(ArticleJobTest, ForegroundJobCancelsABackgroundPrefetch)
     // The foreground job waits for the component (idle here), then runs alone.
     const std::vector<MarkedRow> marked = {{2, "<2@x>", "alt.a", kDownload}};
     ASSERT_EQ(downloader->DownloadArticles(this, account.Span(), Rows(marked), false), S_OK);
-    EXPECT_EQ(fake->Take(), Commands{"GROUP alt.a"});
+    EXPECT_EQ(fake->Take(), (Commands{"GROUP alt.a", "ARTICLE 2"}));
 }
 
 }  // namespace

@@ -51,7 +51,8 @@ TEST_F(HeaderJobTest, NewestArticlesOfEachGroupLessTheKnownEndsBecomeRows)
     Connected();
     EXPECT_EQ(fake->Take(), Commands{"GROUP alt.one"});
     Group(1000, 5001, 6000);
-    EXPECT_EQ(fake->Take(), Commands{"HEADERS 5702-5999"});
+    // The next group's GROUP goes out with the overview request.
+    EXPECT_EQ(fake->Take(), (Commands{"HEADERS 5702-5999", "GROUP alt.two"}));
 
     Headers({Header(5702, "<a@x>", "=?utf-8?q?caf=C3=A9?="), Header(0, "<zero@x>"), Header(5703, "no-brackets"),
              Header(5704, nullptr)},
@@ -63,7 +64,7 @@ TEST_F(HeaderJobTest, NewestArticlesOfEachGroupLessTheKnownEndsBecomeRows)
     EXPECT_TRUE(folder->IsKnown(5702, "alt.one"));
 
     // The piece "x" is too short to name a group; the next group follows.
-    EXPECT_EQ(fake->Take(), Commands{"GROUP alt.two"});
+    EXPECT_TRUE(fake->Take().empty());
     EXPECT_EQ(downloader->PendingCount(), 1u);
     Group(0, 1, 0);  // empty group
     EXPECT_TRUE(fake->Take().empty());
@@ -103,6 +104,30 @@ TEST_F(HeaderJobTest, RefusedOverviewEndsTheJobWithTheServersAnswer)
     ASSERT_TRUE(downloader->GetError(code, &message));
     EXPECT_EQ(code, IXP_E_NNTP_HEADERS_FAILED);
     EXPECT_EQ(message, "503 overview not available");
+    // The GROUP of alt.two went out with the overview request; its answer
+    // changes nothing now.
+    fake->Take();
+    Group(5, 1, 5);
+    EXPECT_TRUE(fake->Take().empty());
+    ASSERT_TRUE(downloader->GetError(code, nullptr));
+    EXPECT_EQ(code, IXP_E_NNTP_HEADERS_FAILED);
+    EXPECT_EQ(folder->RowCount(), 0u);
+}
+
+TEST_F(HeaderJobTest, CancelDuringAnOverviewLeavesTheGroupSentAheadUnused)
+{
+    WriteFile("groups-0001a2b3-sub.txt", "# Subscribed groups\r\nalt.one\r\nalt.two\r\n");
+    ASSERT_EQ(downloader->RefreshHeaders(this, account.Span(), 300), S_OK);
+    Connected();
+    Group(2, 1, 2);
+    EXPECT_EQ(fake->Take(), (Commands{"CONNECT news.example.org auth log", "GROUP alt.one", "HEADERS 1-2",
+                                      "GROUP alt.two"}));
+    downloader->RequestCancel();
+    Headers({Header(1, "<1@x>")});
+    EXPECT_TRUE(downloader->IsFinished());
+    Group(7, 1, 7);
+    EXPECT_TRUE(fake->Take().empty());
+    EXPECT_EQ(folder->RowCount(), 1u);
 }
 
 TEST_F(HeaderJobTest, MissingHeaderFolderFailsTheJob)

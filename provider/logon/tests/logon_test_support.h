@@ -235,6 +235,13 @@ public:
             }
         return Build(picked, out);
     }
+    HRESULT MarkedRows(LPSRowSet* out, ULONG maxRows) override
+    {
+        std::vector<const FakeRow*> picked;
+        for (const FakeRow& r : rows_)
+            if ((r.status & MSGSTATUS_REMOTE_DOWNLOAD) && picked.size() < maxRows) picked.push_back(&r);
+        return Build(picked, out);
+    }
     HRESULT AllRows(LPSRowSet* out) override
     {
         std::vector<const FakeRow*> picked;
@@ -320,6 +327,7 @@ struct DownloaderScript {
     ULONG lastRowCount = 0;
     bool lastCacheOnly = false;
     int cancels = 0;
+    int discards = 0;
     std::string lastPost;
 };
 
@@ -372,6 +380,11 @@ public:
     bool IsConnected() override { return s_.connected; }
     bool IsDisconnected() override { return !s_.connected; }
     ULONG PendingCount() override { return s_.articleReady ? 1 : 0; }
+    void DiscardArticles() override
+    {
+        ++s_.discards;
+        s_.articleReady = false;
+    }
     ComPtr<IStream> TakeArticle() override
     {
         if (!s_.articleReady) return nullptr;

@@ -266,6 +266,24 @@ TEST_F(SpoolerWorld, StartMessageRunsWhileInboundIsActiveAndUnsavedMessagesGo)
               5);
 }
 
+TEST_F(SpoolerWorld, ACallThatSetsNoMessageReferenceIsNotCountedAsReceived)
+{
+    XpScript remote("Remote", "TEST", "", 4, true);
+    remote.emptyLastCall = true;  // three articles, then the call that finds none
+    AddTransport(remote);
+    auto& spooler = Spooler();
+    std::vector<ULONG> counts;
+    spooler.SetProgressObserver([&](const SpoolerProgress& p) {
+        if (p.phase == SpoolerProgress::Phase::Received) counts.push_back(p.count);
+    });
+    SpoolerPassResult result;
+    ASSERT_EQ(spooler.RunPass(&result), S_OK);
+    EXPECT_EQ(result.received, 3u);
+    EXPECT_EQ(counts, (std::vector<ULONG>{1, 2, 3}));
+    auto calls = CallsOf("Remote");
+    EXPECT_EQ(std::count_if(calls.begin(), calls.end(), [](auto& c) { return c.rfind("StartMessage", 0) == 0; }), 4);
+}
+
 TEST_F(SpoolerWorld, ATransportThatNeverEndsInboundIsCappedAndReported)
 {
     AddTransport({"Endless", "TEST", "", -1});

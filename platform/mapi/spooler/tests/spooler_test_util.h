@@ -19,6 +19,7 @@ constexpr ULONG kXpAddressType = 0x6710001E;
 constexpr ULONG kXpSubmitScript = 0x6711001E;
 constexpr ULONG kXpInboundCount = 0x67120003;
 constexpr ULONG kXpSaveInbound = 0x6713000B;
+constexpr ULONG kXpEmptyLastCall = 0x6714000B;
 constexpr ULONG kPostSentMail = 0x65220102;
 
 inline constexpr std::string_view kSpoolerServiceList =
@@ -54,6 +55,7 @@ struct XpScript {
     std::string submit;
     LONG inbound;
     bool saveInbound;
+    bool emptyLastCall = false;
 };
 
 class SpoolerWorld : public ::testing::Test {
@@ -93,6 +95,10 @@ protected:
         save.ulPropTag = kXpSaveInbound;
         save.Value.b = script.saveInbound;
         v.push_back(save);
+        SPropValue empty{};
+        empty.ulPropTag = kXpEmptyLastCall;
+        empty.Value.b = script.emptyLastCall;
+        v.push_back(empty);
         ASSERT_EQ(section->SetProps(static_cast<ULONG>(v.size()), v.data(), nullptr), S_OK);
     }
 

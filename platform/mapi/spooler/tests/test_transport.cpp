@@ -32,6 +32,9 @@ constexpr ULONG kAddressTypeTag = 0x6710001E;
 constexpr ULONG kSubmitScriptTag = 0x6711001E;
 constexpr ULONG kInboundCountTag = 0x67120003;
 constexpr ULONG kSaveInboundTag = 0x6713000B;
+// The call that ends inbound finds nothing to receive, as a remote
+// transport's last call does, and sets no message reference.
+constexpr ULONG kEmptyLastCallTag = 0x6714000B;
 
 void Log(const std::string& who, const std::string& call, const std::string& arg)
 {
@@ -80,6 +83,7 @@ public:
             for (std::string step; std::getline(script, step, ',');) script_.push_back(step);
             inbound_ = LongOf(section.Get(), kInboundCountTag, 0);
             saveInbound_ = LongOf(section.Get(), kSaveInboundTag, 0) != 0;
+            emptyLastCall_ = LongOf(section.Get(), kEmptyLastCallTag, 0) != 0;
         }
         typePointer_ = addressType_.data();
         status_ = STATUS_AVAILABLE | (logonFlags & LOGON_NO_INBOUND ? 0 : STATUS_INBOUND_ENABLED) |
@@ -161,7 +165,7 @@ public:
     {
         ++received_;
         Log(display_, "StartMessage", std::to_string(received_));
-        *lpulMsgRef = received_;
+        *lpulMsgRef = emptyLastCall_ && pending_ == 1 ? 0 : received_;
         if (saveInbound_) {
             const std::string subject = "Received " + std::to_string(received_);
             SPropValue v{};
@@ -254,6 +258,7 @@ private:
     LONG inbound_ = 0;
     LONG pending_ = 0;
     bool saveInbound_ = false;
+    bool emptyLastCall_ = false;
     ULONG status_ = 0;
     ULONG submitted_ = 0;
     ULONG received_ = 0;
