@@ -195,12 +195,19 @@ bool ReadWholeFile(const std::string& path, std::string& out)
         Trace("ReadWholeFile -- cannot open %s: %s\n", path.c_str(), std::strerror(errno));
         return false;
     }
-    char buffer[65536];
+    // Read straight into the string, sized from the file (which may still
+    // grow or shrink while it is read).
+    struct stat st{};
+    std::size_t capacity = ::fstat(fd, &st) == 0 && st.st_size > 0 ? static_cast<std::size_t>(st.st_size) + 1 : 65536;
     bool ok = true;
     for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (out.size() == capacity) capacity *= 2;
+        const std::size_t have = out.size();
+        out.resize(capacity);
+        const ssize_t n = ::read(fd, out.data() + have, capacity - have);
+        out.resize(have + (n > 0 ? static_cast<std::size_t>(n) : 0));
         if (n > 0) {
-            out.append(buffer, static_cast<std::size_t>(n));
+            continue;
         } else if (n == 0) {
             break;
         } else if (errno != EINTR) {

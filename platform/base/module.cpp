@@ -171,6 +171,16 @@ std::vector<std::string> LoadedObjects()
     return names;
 }
 
+// The link map of the object that holds an address, or null. Found through
+// the loader's own index of object ranges: dladdr would search the object's
+// symbol table, which is slow on every GetProcAddress.
+link_map* OwnerOf(const void* address)
+{
+    dl_find_object found{};
+    if (!address || _dl_find_object(const_cast<void*>(address), &found) != 0) return nullptr;
+    return found.dlfo_link_map;
+}
+
 // The link map of the module a handle stands for.
 link_map* LinkMapOf(void* handle)
 {
@@ -212,10 +222,9 @@ std::string SharedObjectName(std::string_view name)
 
 std::string ModulePathOf(const void* address)
 {
-    Dl_info info{};
-    link_map* map = nullptr;
-    if (!address || !dladdr1(address, &info, reinterpret_cast<void**>(&map), RTLD_DL_LINKMAP)) return {};
-    if (!map || !map->l_name || !*map->l_name) return ExecutablePath();
+    const link_map* map = OwnerOf(address);
+    if (!map) return {};
+    if (!map->l_name || !*map->l_name) return ExecutablePath();
     return Absolute(map->l_name);
 }
 
@@ -328,9 +337,8 @@ FARPROC GetProcAddress(HMODULE module, LPCSTR name)
     }
     // dlsym also searches the module's dependencies; an export must be the
     // module's own.
-    Dl_info info{};
-    link_map* owner = nullptr;
-    if (!dladdr1(symbol, &info, reinterpret_cast<void**>(&owner), RTLD_DL_LINKMAP) || owner != LinkMapOf(module)) {
+    const link_map* owner = OwnerOf(symbol);
+    if (!owner || owner != LinkMapOf(module)) {
         Fail(ERROR_PROC_NOT_FOUND, "GetProcAddress", name, "defined by another module, not exported by " + entry.path);
         return nullptr;
     }

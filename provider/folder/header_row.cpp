@@ -32,70 +32,6 @@ FILETIME Now()
     return ft;
 }
 
-// The news component, loaded for one row and unloaded after it.
-class CInetcommLibrary {
-public:
-    CInetcommLibrary() : module_(LoadLibrary(kInetcommLibrary))
-    {
-        if (!module_) {
-            Trace("CMAPIFolder::AddRow - %s not loaded\n", kInetcommLibrary);
-            return;
-        }
-        parseAddress_ = reinterpret_cast<PFNMIMEOLEPARSERFC822ADDRESS>(
-            GetProcAddress(module_, "MimeOleParseRfc822Address"));
-        dateToFileTime_ = reinterpret_cast<PFNMIMEOLEINETDATETOFILETIME>(
-            GetProcAddress(module_, "MimeOleInetDateToFileTime"));
-        getAllocator_ = reinterpret_cast<PFNMIMEOLEGETALLOCATOR>(GetProcAddress(module_, "MimeOleGetAllocator"));
-    }
-    ~CInetcommLibrary()
-    {
-        if (module_) FreeLibrary(module_);
-    }
-    CInetcommLibrary(const CInetcommLibrary&) = delete;
-    CInetcommLibrary& operator=(const CInetcommLibrary&) = delete;
-
-    void ParseSender(std::string_view from, HeaderSender& sender) const
-    {
-        if (!parseAddress_) return;
-        const std::string text(from);
-        ADDRESSLIST list{};
-        const HRESULT hr =
-            parseAddress_(kParseAddressType, static_cast<ENCODINGTYPE>(kParseEncoding), text.c_str(), &list);
-        if (SUCCEEDED(hr) && list.cAdrs >= 1 && list.prgAdr && list.prgAdr[0].dwProps != 0) {
-            const ADDRESSPROPS& first = list.prgAdr[0];
-            sender.name = CutToField(first.pszFriendly ? first.pszFriendly : "");
-            sender.address = CutToField(first.pszEmail ? first.pszEmail : "");
-        }
-        FreeList(list);
-    }
-
-    bool ParseDate(std::string_view date, FILETIME& out) const
-    {
-        if (!dateToFileTime_) return false;
-        const std::string text(date);
-        FILETIME ft{};
-        if (FAILED(dateToFileTime_(text.c_str(), &ft))) return false;
-        out = ft;
-        return true;
-    }
-
-private:
-    void FreeList(ADDRESSLIST& list) const
-    {
-        if (!list.prgAdr || !getAllocator_) return;
-        IMimeAllocator* allocator = nullptr;
-        if (SUCCEEDED(getAllocator_(&allocator)) && allocator) {
-            allocator->FreeAddressList(&list);
-            allocator->Release();
-        }
-    }
-
-    HMODULE module_;
-    PFNMIMEOLEPARSERFC822ADDRESS parseAddress_ = nullptr;
-    PFNMIMEOLEINETDATETOFILETIME dateToFileTime_ = nullptr;
-    PFNMIMEOLEGETALLOCATOR getAllocator_ = nullptr;
-};
-
 SPropValue Long(ULONG tag, ULONG value)
 {
     SPropValue v{};
@@ -142,15 +78,19 @@ std::string_view NormalizedSubject(std::string_view subject)
     }
 }
 
-HeaderParse ParseHeaderFields(std::string_view from, std::string_view date)
+HeaderParse ParseHeaderFields(std::string_view from, std::string_view date, CHeaderFieldReader& reader)
 {
     HeaderParse out;
-    out.sender.name = CutToField(from);
-    out.submitTime = Now();
-    if (from.empty() && date.empty()) return out;
-    const CInetcommLibrary inetcomm;
-    if (!from.empty()) inetcomm.ParseSender(from, out.sender);
-    if (!date.empty()) inetcomm.ParseDate(date, out.submitTime);
+    std::optional<HeaderSender> sender;
+    std::optional<FILETIME> submitted;
+    reader.Read(from, date, sender, submitted);
+    if (sender) {
+        out.sender.name = CutToField(sender->name);
+        out.sender.address = CutToField(sender->address);
+    } else {
+        out.sender.name = CutToField(from);
+    }
+    out.submitTime = submitted ? *submitted : Now();
     return out;
 }
 
@@ -174,7 +114,7 @@ HRESULT CMAPIFolder::AddRow(std::string_view group, ULONG articleNumber, std::st
     auto* props = static_cast<LPSPropValue>(head);
 
     std::vector<BYTE> entryId = MakeHeaderEntryId(articleNumber, messageId, group);
-    const HeaderParse parsed = ParseHeaderFields(from, date);
+    const HeaderParse parsed = ParseHeaderFields(from, date, fieldReader_);
     const std::string groupText(group), subjectText(subject), normalized(NormalizedSubject(subject));
     const std::string addrType(kHeaderRowAddrType), messageClass(kHeaderRowMessageClass);
     BYTE instanceKey[kInstanceKeySize] = {};

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "platform/mapi/mapitags.h"
+#include "provider/folder/header_fields.h"
 #include "provider/folder/mapi_folder.h"
 
 namespace quillory::quarnex {
@@ -29,28 +30,19 @@ constexpr ULONG kHeaderRowMarked = MSGSTATUS_REMOTE_DOWNLOAD | MSGSTATUS_REMOTE_
 constexpr std::size_t kSenderFieldSize = 500;
 constexpr std::size_t kInstanceKeySize = 16;
 
-// Arguments of the component's address parser.
-constexpr DWORD kParseAddressType = 1;
-constexpr int kParseEncoding = 5;
-
 constexpr const char* kInetcommLibrary = "inetcomm.dll";
 
 // The subject without its leading "Re:", "Fw:" and "Fwd:" prefixes (any
 // letter case, each followed by any spaces).
 std::string_view NormalizedSubject(std::string_view subject);
 
-struct HeaderSender {
-    std::string name;
-    std::string address;
-};
-
 // The fields that need the news component: the sender from the From text and
-// the submit time from the Date text (now when absent or unparsable). The
-// component is loaded only when either text is given, and unloaded after.
+// the submit time from the Date text (now when absent or unparsable), both
+// cut to their fields.
 struct HeaderParse {
     HeaderSender sender;
     FILETIME submitTime{};
 };
-HeaderParse ParseHeaderFields(std::string_view from, std::string_view date);
+HeaderParse ParseHeaderFields(std::string_view from, std::string_view date, CHeaderFieldReader& reader);
 
 }  // namespace quillory::quarnex

@@ -267,8 +267,8 @@ HRESULT CMAPIFolder::Attach(IMAPIStatus* folderOwner, IFolderLogon* logon)
     });
     for (const KnownArticle& e : waiting) {
         if (const HRESULT hr = AddRow(e.group, e.number, e.messageId); FAILED(hr))
-            Trace("CMAPIFolder::Attach - row of %s %u not added (%08x)\n", e.group.c_str(),
-                  static_cast<unsigned>(e.number), static_cast<unsigned>(hr));
+            Trace("CMAPIFolder::Attach - row of %.*s %u not added (%08x)\n", static_cast<int>(e.group.size()),
+                  e.group.data(), static_cast<unsigned>(e.number), static_cast<unsigned>(hr));
     }
     return S_OK;
 }

@@ -18,6 +18,7 @@
 #include "platform/com/refcounted.h"
 #include "platform/mapi/mapix.h"
 #include "provider/entry/module_state.h"
+#include "provider/folder/header_fields.h"
 #include "provider/folder/table_cache.h"
 
 namespace quillory::quarnex {
@@ -196,6 +197,7 @@ private:
     IMAPIStatus* owner_ = nullptr;    // borrowed: the status object owns us
     IFolderLogon* logon_ = nullptr;   // borrowed
     CTableCache cache_;
+    CHeaderFieldReader fieldReader_;  // From and Date texts of new rows
     CModuleLock moduleLock_;
 };
 

@@ -1,6 +1,5 @@
 #include "provider/folder/table_cache.h"
 
-#include <cmath>
 #include <limits>
 #include <new>
 #include <strings.h>
@@ -25,28 +24,35 @@ bool SameGroupIgnoringCase(std::string_view a, std::string_view b)
 // The slot a tree's node points at.
 tWord SlotOf(const tBalNode* node) { return node->value; }
 
-// A subtree is lopsided when one side holds more than this share of it.
-constexpr double kScapegoatAlpha = 0.75;
-
-int DepthOf(const tBalNode* node)
-{
-    int depth = 0;
-    for (; node->parent; node = node->parent) ++depth;
-    return depth;
-}
-
-// The deepest node a tree of `size` nodes may hold before a rebuild:
-// log base 1/alpha of the size.
-int DepthLimit(std::int32_t size)
-{
-    return static_cast<int>(std::log(static_cast<double>(size) + 1) / std::log(1 / kScapegoatAlpha)) + 1;
-}
-
 }  // namespace
+
+void StableSortByKey(std::vector<std::pair<tWord, tWord>>& pairs)
+{
+    std::vector<std::pair<tWord, tWord>> other(pairs.size());
+    for (int shift = 0; shift < 32; shift += 8) {
+        std::size_t counts[257] = {};
+        for (const auto& p : pairs) ++counts[((p.first >> shift) & 0xFF) + 1];
+        for (int b = 0; b < 256; ++b) counts[b + 1] += counts[b];
+        for (const auto& p : pairs) other[counts[(p.first >> shift) & 0xFF]++] = p;
+        pairs.swap(other);
+    }
+}
+
+std::vector<std::pair<tWord, tWord>> CKeyIndex::Sorted() const
+{
+    std::vector<std::pair<tWord, tWord>> pairs;
+    pairs.reserve(size_);
+    for (const Cell& c : cells_)
+        if (c.slot != kEmpty) pairs.emplace_back(c.key, c.slot);
+    StableSortByKey(pairs);
+    return pairs;
+}
 
 void InsertBalanced(tULongToULong& tree, const std::vector<std::pair<tWord, tWord>>& sorted,
                     const InsertFailed& failed)
 {
+    if (tree.BuildSorted(sorted)) return;
+    // Out of memory in one go: pair by pair, so that what fits stays.
     std::vector<std::pair<std::size_t, std::size_t>> pending;
     if (!sorted.empty()) pending.emplace_back(0, sorted.size());
     while (!pending.empty()) {
@@ -59,40 +65,11 @@ void InsertBalanced(tULongToULong& tree, const std::vector<std::pair<tWord, tWor
     }
 }
 
-bool InsertShallow(tULongToULong& tree, tWord key, tWord slot, const InsertFailed& failed)
-{
-    if (!tree.Insert(key, slot)) return false;
-    const tBalNode* node = tree.Find(key);
-    if (DepthOf(node) <= DepthLimit(tree.Size())) return true;
-    const tBalNode* child = node;
-    const tBalNode* scapegoat = node->parent;
-    while (scapegoat &&
-           tBalTree::SubtreeSize(child) <= kScapegoatAlpha * tBalTree::SubtreeSize(scapegoat)) {
-        child = scapegoat;
-        scapegoat = scapegoat->parent;
-    }
-    if (!scapegoat) return true;
-    std::vector<std::pair<tWord, tWord>> pairs;
-    const std::int32_t count = tBalTree::SubtreeSize(scapegoat);
-    pairs.reserve(static_cast<std::size_t>(count));
-    const tBalNode* n = scapegoat;
-    while (n->left) n = n->left;
-    for (std::int32_t i = 0; i < count; ++i, n = tBalTree::Next(n)) pairs.emplace_back(n->key, n->value);
-    for (const auto& [k, v] : pairs) tree.Remove(tree.Find(k));
-    bool kept = true;
-    InsertBalanced(tree, pairs, [&](tWord lost) {
-        if (lost == slot) kept = false;
-        failed(lost);
-    });
-    return kept;
-}
-
 CTableCache::CTableCache() : slots_(std::make_unique<Slots>())
 {
     Trace("CTableCache::CTableCache()\r\n");
-    // Unlimited tolerance: the trees never rebuild themselves. The cache keeps
-    // them shallow instead: Load inserts median first, and Add rebuilds a
-    // lopsided subtree when a new node lies too deep (InsertShallow).
+    // Unlimited tolerance: the trees never rebuild themselves; they are built
+    // median first from the indexes whenever they are walked (EnsureOrdered).
     bNg_.SetTolerance(0);
     bId_.SetTolerance(0);
 }
@@ -103,83 +80,83 @@ void CTableCache::SetMessageStore(IMsgStore* store) { store_ = ComPtr<IMsgStore>
 
 void CTableCache::Clear()
 {
+    ngIndex_.Clear();
+    idIndex_.Clear();
     bNg_.Clear();
     bId_.Clear();
+    ordered_ = true;
     slots_->Clear();
 }
 
-std::size_t CTableCache::GroupKeyCount() const { return static_cast<std::size_t>(bNg_.Size()); }
-std::size_t CTableCache::IdKeyCount() const { return static_cast<std::size_t>(bId_.Size()); }
+void CTableCache::EnsureOrdered() const
+{
+    if (ordered_) return;
+    // A tree that cannot be built whole (out of memory) gets what fits; its
+    // walks then miss entries the indexes still know.
+    InsertBalanced(bNg_, ngIndex_.Sorted(), [](tWord) {});
+    InsertBalanced(bId_, idIndex_.Sorted(), [](tWord) {});
+    ordered_ = true;
+}
+
+std::size_t CTableCache::GroupKeyCount() const { return ngIndex_.Size(); }
+std::size_t CTableCache::IdKeyCount() const { return idIndex_.Size(); }
 
 bool CTableCache::IsKnown(ULONG number, std::string_view group) const
 {
-    return bNg_.Find(GroupKey(number, group)) != nullptr;
+    return ngIndex_.Find(GroupKey(number, group)) != nullptr;
 }
 
 const KnownArticle* CTableCache::FindByGroup(ULONG number, std::string_view group) const
 {
-    const tBalNode* node = bNg_.Find(GroupKey(number, group));
-    return node ? &slots_->slots[SlotOf(node)].entry : nullptr;
+    const tWord* slot = ngIndex_.Find(GroupKey(number, group));
+    return slot ? &slots_->slots[*slot].entry : nullptr;
 }
 
 const KnownArticle* CTableCache::FindById(ULONG number, std::string_view messageId) const
 {
-    const tBalNode* node = bId_.Find(IdKey(number, messageId));
-    return node ? &slots_->slots[SlotOf(node)].entry : nullptr;
+    const tWord* slot = idIndex_.Find(IdKey(number, messageId));
+    return slot ? &slots_->slots[*slot].entry : nullptr;
 }
 
 bool CTableCache::Add(ULONG number, std::string_view messageId, std::string_view group, bool confirmed)
 {
     const tWord ngKey = GroupKey(number, group);
-    if (bNg_.Find(ngKey)) return false;
+    if (ngIndex_.Find(ngKey)) return false;
     const tWord idKey = IdKey(number, messageId);
-    tWord slot = 0;
     try {
-        slot = slots_->Alloc(KnownArticle{number, std::string(messageId), std::string(group), confirmed});
+        const tWord slot =
+            slots_->Alloc(KnownArticle{number, slots_->Keep(messageId), slots_->KeepGroup(group), confirmed});
+        bool added = false;
+        ngIndex_.Insert(ngKey, slot, added);
+        slots_->slots[slot].inNg = true;
+        ordered_ = false;
+        try {
+            tWord& idSlot = idIndex_.Insert(idKey, slot, added);
+            if (!added) {
+                // An equal id key hands its slot over to the newer entry.
+                const tWord displaced = idSlot;
+                idSlot = slot;
+                slots_->slots[displaced].inId = false;
+                slots_->ReleaseIfUnused(displaced);
+            }
+        } catch (const std::bad_alloc&) {
+            // Take the half-made entry out again.
+            ngIndex_.Erase(ngKey);
+            slots_->slots[slot].inNg = false;
+            slots_->ReleaseIfUnused(slot);
+            return false;
+        }
+        slots_->slots[slot].inId = true;
+        return true;
     } catch (const std::bad_alloc&) {
         return false;
     }
-    // A rebuild that runs out of memory may drop other entries' nodes too;
-    // their slots then go with them.
-    const auto lostNg = [this, slot](tWord lost) {
-        if (lost == slot) return;
-        slots_->slots[lost].inNg = false;
-        slots_->ReleaseIfUnused(lost);
-    };
-    const auto lostId = [this, slot](tWord lost) {
-        if (lost == slot) return;
-        slots_->slots[lost].inId = false;
-        slots_->ReleaseIfUnused(lost);
-    };
-    if (!InsertShallow(bNg_, ngKey, slot, lostNg)) {
-        slots_->ReleaseIfUnused(slot);
-        return false;
-    }
-    slots_->slots[slot].inNg = true;
-    // An equal bId key hands its slot over to the newer entry.
-    if (tBalNode* old = bId_.Find(idKey)) {
-        const tWord displaced = SlotOf(old);
-        old->value = slot;
-        slots_->slots[slot].inId = true;
-        slots_->slots[displaced].inId = false;
-        slots_->ReleaseIfUnused(displaced);
-        return true;
-    }
-    if (!InsertShallow(bId_, idKey, slot, lostId)) {
-        // Out of memory: take the half-made entry out again.
-        if (tBalNode* node = bNg_.Find(ngKey); node && SlotOf(node) == slot) bNg_.Remove(node);
-        slots_->slots[slot].inNg = false;
-        slots_->ReleaseIfUnused(slot);
-        return false;
-    }
-    slots_->slots[slot].inId = true;
-    return true;
 }
 
 void CTableCache::Record(ULONG number, std::string_view messageId, std::string_view group, bool confirmed)
 {
-    if (const tBalNode* node = bNg_.Find(GroupKey(number, group))) {
-        if (confirmed) slots_->slots[SlotOf(node)].entry.confirmed = true;
+    if (const tWord* slot = ngIndex_.Find(GroupKey(number, group))) {
+        if (confirmed) slots_->slots[*slot].entry.confirmed = true;
         return;
     }
     Add(number, messageId, group, confirmed);
@@ -187,39 +164,40 @@ void CTableCache::Record(ULONG number, std::string_view messageId, std::string_v
 
 void CTableCache::Confirm(ULONG number, std::string_view group)
 {
-    if (const tBalNode* node = bNg_.Find(GroupKey(number, group))) slots_->slots[SlotOf(node)].entry.confirmed = true;
+    if (const tWord* slot = ngIndex_.Find(GroupKey(number, group))) slots_->slots[*slot].entry.confirmed = true;
 }
 
-// Takes the slot out of whichever tree still points at it.
+// Takes the slot out of whichever index still points at it.
 void CTableCache::RemoveSlot(tWord slot)
 {
     Slots::Slot& s = slots_->slots[slot];
     if (s.inNg) {
-        tBalNode* node = bNg_.Find(GroupKey(s.entry.number, s.entry.group));
-        if (node && SlotOf(node) == slot) bNg_.Remove(node);
+        const tWord key = GroupKey(s.entry.number, s.entry.group);
+        if (const tWord* at = ngIndex_.Find(key); at && *at == slot) ngIndex_.Erase(key);
         s.inNg = false;
     }
     if (s.inId) {
-        tBalNode* node = bId_.Find(IdKey(s.entry.number, s.entry.messageId));
-        if (node && SlotOf(node) == slot) bId_.Remove(node);
+        const tWord key = IdKey(s.entry.number, s.entry.messageId);
+        if (const tWord* at = idIndex_.Find(key); at && *at == slot) idIndex_.Erase(key);
         s.inId = false;
     }
+    ordered_ = false;
     slots_->ReleaseIfUnused(slot);
 }
 
 bool CTableCache::RemoveById(ULONG number, std::string_view messageId)
 {
-    const tBalNode* node = bId_.Find(IdKey(number, messageId));
-    if (!node) return false;
-    RemoveSlot(SlotOf(node));
+    const tWord* slot = idIndex_.Find(IdKey(number, messageId));
+    if (!slot) return false;
+    RemoveSlot(*slot);
     return true;
 }
 
 bool CTableCache::RemoveByGroup(ULONG number, std::string_view group)
 {
-    const tBalNode* node = bNg_.Find(GroupKey(number, group));
-    if (!node) return false;
-    RemoveSlot(SlotOf(node));
+    const tWord* slot = ngIndex_.Find(GroupKey(number, group));
+    if (!slot) return false;
+    RemoveSlot(*slot);
     return true;
 }
 
@@ -240,6 +218,7 @@ void CTableCache::Prune(std::string_view group, ULONG first)
 void CTableCache::PruneScan(std::string_view group, ULONG below)
 {
     for (;;) {
+        EnsureOrdered();
         const tBalNode* node = bNg_.Root();
         while (node && node->left) node = node->left;
         for (; node; node = tBalTree::Next(node)) {
@@ -250,7 +229,7 @@ void CTableCache::PruneScan(std::string_view group, ULONG below)
         // Walk with the entry's own spelling of the group, so that the entry
         // itself always goes and every pass makes progress.
         const tWord startSlot = SlotOf(node);
-        const std::string own = slots_->slots[startSlot].entry.group;
+        const std::string own(slots_->slots[startSlot].entry.group);
         ULONG n = slots_->slots[startSlot].entry.number;
         int misses = 0;
         for (;;) {
@@ -279,6 +258,7 @@ void CTableCache::NarrowRange(ULONG& first, ULONG& last, std::string_view group)
 
 void CTableCache::ForEachByGroup(const std::function<void(const KnownArticle&)>& f) const
 {
+    EnsureOrdered();
     const tBalNode* node = bNg_.Root();
     while (node && node->left) node = node->left;
     for (; node; node = tBalTree::Next(node)) f(slots_->slots[SlotOf(node)].entry);
@@ -286,6 +266,7 @@ void CTableCache::ForEachByGroup(const std::function<void(const KnownArticle&)>&
 
 void CTableCache::ForEachById(const std::function<void(const KnownArticle&)>& f) const
 {
+    EnsureOrdered();
     const tBalNode* node = bId_.Root();
     while (node && node->left) node = node->left;
     for (; node; node = tBalTree::Next(node)) f(slots_->slots[SlotOf(node)].entry);

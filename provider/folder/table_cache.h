@@ -2,12 +2,15 @@
 // (article number, newsgroup, message-id) entries that keeps a header from
 // being offered twice and rebuilds the header table after a restart.
 //
-// Two tULongToULong trees index the entries: bNg by number XOR CRC(group) and
-// bId by number XOR CRC(message-id) (CRC: common/crc32.h). Membership is
+// Two keys index the entries: the group key, number XOR CRC(group), and the
+// id key, number XOR CRC(message-id) (CRC: common/crc32.h). Membership is
 // decided on the 32-bit key alone; two entries with equal keys share a slot
-// and the later one takes it. The trees never rebuild themselves; the cache
-// keeps them shallow (see InsertShallow), since article numbers arrive in
-// runs whose keys are nearly sorted.
+// and the later one takes it. Lookups, additions and removals go through a
+// hash index per key (key_index.h); the two tULongToULong trees bNg and bId
+// hold the same keys in order, for the walks in key order (the file, the
+// rows brought back at attach, pruning), and are built afresh, median first,
+// when a walk finds them behind the indexes. So a header download adds its
+// rows without rebalancing a tree per row.
 //
 // Cache file, one CR LF line per entry in ascending bNg key order:
 //   ["? "]<group> <number> <message-id>
@@ -22,6 +25,7 @@
 #include <vector>
 
 #include "common/baltree.h"
+#include "provider/folder/key_index.h"
 #include "platform/com/com_ptr.h"
 #include "platform/mapi/mapix.h"
 
@@ -39,10 +43,12 @@ constexpr ULONG kPruneDistance = 501;
 constexpr int kPruneWalkMisses = 50;
 constexpr int kPruneScanMisses = 300;
 
+// The texts are kept by the cache (the loaded file and what was added
+// since) and stay valid until it is cleared or loaded again.
 struct KnownArticle {
     ULONG number = 0;
-    std::string messageId;
-    std::string group;
+    std::string_view messageId;
+    std::string_view group;
     bool confirmed = false;
 };
 
@@ -106,21 +112,36 @@ public:
     // unconfirmed entry (the default asks the store's receive folder).
     using StoreProbe = std::function<bool(const KnownArticle&)>;
     void SetStoreProbeForTest(StoreProbe probe) { probe_ = std::move(probe); }
-    const tBalNode* GroupRootForTest() const { return bNg_.Root(); }
-    const tBalNode* IdRootForTest() const { return bId_.Root(); }
+    const tBalNode* GroupRootForTest() const
+    {
+        EnsureOrdered();
+        return bNg_.Root();
+    }
+    const tBalNode* IdRootForTest() const
+    {
+        EnsureOrdered();
+        return bId_.Root();
+    }
 
 private:
     struct Slots;
 
     bool HeldInStore(const KnownArticle& entry) const;
     void Clear();
+    // Reads the entries of the text the slots hold as loaded.
+    void ParseLoaded();
     void RemoveSlot(tWord slot);
     void PruneScan(std::string_view group, ULONG below);
+    // Brings the trees up to the indexes when something changed since.
+    void EnsureOrdered() const;
 
     ComPtr<IMsgStore> store_;
     std::string path_;
-    tULongToULong bNg_;
-    tULongToULong bId_;
+    CKeyIndex ngIndex_;
+    CKeyIndex idIndex_;
+    mutable tULongToULong bNg_;
+    mutable tULongToULong bId_;
+    mutable bool ordered_ = true;
     std::unique_ptr<Slots> slots_;
     StoreProbe probe_;
 };

@@ -50,8 +50,8 @@ bool ParsePiece(std::string_view piece, KnownArticle& out)
     if (secondSpace == std::string_view::npos) return false;
     out.number = ParseNumber(piece.substr(firstSpace + 1, secondSpace - firstSpace - 1));
     if (out.number == 0) return false;
-    out.group.assign(piece.substr(0, firstSpace));
-    out.messageId.assign(piece.substr(secondSpace + 1));
+    out.group = piece.substr(0, firstSpace);
+    out.messageId = piece.substr(secondSpace + 1);
     return true;
 }
 
@@ -112,15 +112,19 @@ private:
     ComPtr<IMAPITable> table_;
 };
 
+using Pairs = std::vector<std::pair<tWord, tWord>>;
 // Of the pairs with equal keys the last one (in file order) takes the slot.
-std::vector<std::pair<tWord, tWord>> LastPerKey(std::vector<std::pair<tWord, tWord>> pairs)
+// A file the cache saved lists its group keys in order already.
+Pairs LastPerKey(Pairs pairs)
 {
-    std::stable_sort(pairs.begin(), pairs.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
-    std::vector<std::pair<tWord, tWord>> out;
-    out.reserve(pairs.size());
+    const bool sorted = std::is_sorted(pairs.begin(), pairs.end(),
+                                       [](const auto& a, const auto& b) { return a.first < b.first; });
+    if (!sorted) StableSortByKey(pairs);
+    std::size_t kept = 0;
     for (std::size_t i = 0; i < pairs.size(); ++i)
-        if (i + 1 == pairs.size() || pairs[i + 1].first != pairs[i].first) out.push_back(pairs[i]);
-    return out;
+        if (i + 1 == pairs.size() || pairs[i + 1].first != pairs[i].first) pairs[kept++] = pairs[i];
+    pairs.resize(kept);
+    return pairs;
 }
 
 }  // namespace
@@ -134,9 +138,8 @@ bool CTableCache::Load(std::string_view path)
 {
     Clear();
     path_.assign(path);
-    std::string text;
-    const bool read = ReadWholeFile(path_, text);
-    LoadText(text);
+    const bool read = ReadWholeFile(path_, slots_->loaded);
+    ParseLoaded();
     Trace("CTableCache::Load(%s) -- bNg %i, bId %i\n", path_.c_str(), bNg_.Size(), bId_.Size());
     return read;
 }
@@ -144,6 +147,15 @@ bool CTableCache::Load(std::string_view path)
 void CTableCache::LoadText(std::string_view text)
 {
     Clear();
+    slots_->loaded.assign(text);
+    ParseLoaded();
+}
+
+// One pass over the text: every line becomes an entry pointing into it; then
+// each tree is built from its keys in order, median first.
+void CTableCache::ParseLoaded()
+{
+    const std::string_view text = slots_->loaded;
     CReceiveFolderProbe storeProbe(store_.Get());
     std::vector<std::pair<tWord, tWord>> ngPairs;
     std::vector<std::pair<tWord, tWord>> idPairs;
@@ -154,8 +166,8 @@ void CTableCache::LoadText(std::string_view text)
         idPairs.reserve(lines);
         std::size_t pos = 0;
         while (pos < text.size()) {
-            std::size_t end = text.find_first_of("\r\n", pos);
-            if (end == std::string_view::npos) end = text.size();
+            std::size_t end = pos;
+            while (end < text.size() && text[end] != '\n' && text[end] != '\r') ++end;
             KnownArticle entry;
             if (ParsePiece(text.substr(pos, end - pos), entry) &&
                 (entry.confirmed || (probe_ ? HeldInStore(entry) : storeProbe.Holds(entry)))) {
@@ -174,10 +186,28 @@ void CTableCache::LoadText(std::string_view text)
     }
     ngPairs = LastPerKey(std::move(ngPairs));
     idPairs = LastPerKey(std::move(idPairs));
-    for (const auto& [key, slot] : ngPairs) slots_->slots[slot].inNg = true;
-    for (const auto& [key, slot] : idPairs) slots_->slots[slot].inId = true;
-    InsertBalanced(bNg_, ngPairs, [this](tWord slot) { slots_->slots[slot].inNg = false; });
-    InsertBalanced(bId_, idPairs, [this](tWord slot) { slots_->slots[slot].inId = false; });
+    try {
+        bool added = false;
+        ngIndex_.Reserve(ngPairs.size());
+        idIndex_.Reserve(idPairs.size());
+        for (const auto& [key, slot] : ngPairs) {
+            ngIndex_.Insert(key, slot, added);
+            slots_->slots[slot].inNg = true;
+        }
+        for (const auto& [key, slot] : idPairs) {
+            idIndex_.Insert(key, slot, added);
+            slots_->slots[slot].inId = true;
+        }
+    } catch (const std::bad_alloc&) {
+        Trace("CTableCache::Load - out of memory while indexing\n");
+        Clear();
+        return;
+    }
+    // The pairs are in key order already: the trees are built from them.
+    InsertBalanced(bNg_, ngPairs, [](tWord) {});
+    InsertBalanced(bId_, idPairs, [](tWord) {});
+    ordered_ = bNg_.Size() == static_cast<std::int32_t>(ngIndex_.Size()) &&
+               bId_.Size() == static_cast<std::int32_t>(idIndex_.Size());
     for (tWord slot = 0; slot < slots_->slots.size(); ++slot) slots_->ReleaseIfUnused(slot);
 }
 

@@ -1,8 +1,13 @@
-// The entry records that the two key trees of CTableCache share. A tree's
-// value is the index of a slot; a slot lives while either tree points at it.
+// The entry records that the two key indexes of CTableCache share. An
+// index's value is the number of a slot; a slot lives while either index
+// points at it.
 #pragma once
 
+#include <algorithm>
+#include <cstring>
 #include <functional>
+#include <memory>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -18,6 +23,35 @@ struct CTableCache::Slots {
     };
     std::vector<Slot> slots;
     std::vector<tWord> freeList;
+
+    // The text the entries' strings point into: the file as it was loaded,
+    // and pieces for the entries added since. Kept until Clear.
+    std::string loaded;
+    std::vector<std::unique_ptr<char[]>> pieces;
+    std::size_t pieceUsed = 0;
+    std::size_t pieceSize = 0;
+    std::string_view lastGroup;  // groups repeat: kept once while they do
+
+    static constexpr std::size_t kPieceSize = 64 * 1024;
+
+    std::string_view Keep(std::string_view text)
+    {
+        if (text.empty()) return {};
+        if (pieceSize - pieceUsed < text.size()) {
+            pieceSize = std::max(kPieceSize, text.size());
+            pieces.push_back(std::make_unique<char[]>(pieceSize));
+            pieceUsed = 0;
+        }
+        char* at = pieces.back().get() + pieceUsed;
+        std::memcpy(at, text.data(), text.size());
+        pieceUsed += text.size();
+        return {at, text.size()};
+    }
+    std::string_view KeepGroup(std::string_view group)
+    {
+        if (group != lastGroup) lastGroup = Keep(group);
+        return lastGroup;
+    }
 
     tWord Alloc(KnownArticle&& entry)
     {
@@ -42,25 +76,22 @@ struct CTableCache::Slots {
     {
         slots.clear();
         freeList.clear();
+        loaded.clear();
+        loaded.shrink_to_fit();
+        pieces.clear();
+        pieceUsed = pieceSize = 0;
+        lastGroup = {};
     }
 };
 
-// Called with the slot of a pair that could not be inserted (out of memory).
+// Fills a tree with (key, slot) pairs sorted by key, in median-first shape,
+// so that a tree that is never rebuilt by itself comes out shallow. Called
+// with each slot whose pair could not be put in (out of memory).
 using InsertFailed = std::function<void(tWord slot)>;
-
-// Inserts (key, slot) pairs sorted by key median first, so that a tree that
-// is never rebuilt by itself still comes out shallow.
 void InsertBalanced(tULongToULong& tree, const std::vector<std::pair<tWord, tWord>>& sorted,
                     const InsertFailed& failed);
 
-// Inserts one pair. Articles arrive in runs of consecutive numbers, whose
-// keys would grow a chain in a tree that is never rebuilt; when the new node
-// lies deeper than a balanced tree of this size allows, the smallest
-// ancestor subtree that is clearly lopsided (its "scapegoat") is taken out
-// and inserted again median first. False when the pair is not in the tree.
-bool InsertShallow(tULongToULong& tree, tWord key, tWord slot, const InsertFailed& failed);
-
-// Keys of the two trees.
+// The two keys of an entry.
 tWord GroupKey(ULONG number, std::string_view group);
 tWord IdKey(ULONG number, std::string_view messageId);
 

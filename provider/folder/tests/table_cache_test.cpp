@@ -24,8 +24,8 @@ std::vector<std::string> Lines(const CTableCache& cache)
 {
     std::vector<std::string> out;
     cache.ForEachByGroup([&out](const KnownArticle& e) {
-        out.push_back((e.confirmed ? "" : "? ") + e.group + " " + std::to_string(static_cast<LONG>(e.number)) + " " +
-                      e.messageId);
+        out.push_back((e.confirmed ? "" : "? ") + std::string(e.group) + " " +
+                      std::to_string(static_cast<LONG>(e.number)) + " " + std::string(e.messageId));
     });
     return out;
 }
