@@ -1,10 +1,12 @@
 #include "platform/base/environment.h"
 
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -50,18 +52,39 @@ std::filesystem::path Clean(std::filesystem::path p)
 
 std::filesystem::path EnvironmentRoot()
 {
+    // Asked on every registry call: while the variables that choose the
+    // root stay the same and the directory is there, the answer is too.
+    struct Known {
+        std::string home, xdg, homeDir;
+        std::filesystem::path root;
+    };
+    static std::mutex mutex;
+    static Known known;
+    const std::string home = GetEnv("QUILLORY_HOME"), xdg = GetEnv("XDG_DATA_HOME"), homeDir = GetEnv("HOME");
+    {
+        std::lock_guard lock(mutex);
+        struct stat st {};
+        if (!known.root.empty() && known.home == home && known.xdg == xdg && known.homeDir == homeDir &&
+            stat(known.root.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+            return known.root;
+    }
     std::filesystem::path root;
-    if (std::string home = GetEnv("QUILLORY_HOME"); !home.empty()) {
+    if (!home.empty()) {
         root = home;
     } else {
-        std::string xdg = GetEnv("XDG_DATA_HOME");
         root = (xdg.empty() ? HomeDirectory() / ".local" / "share" : std::filesystem::path(xdg)) /
                "quillory";
     }
+    // A relative setting depends on the working directory: not remembered.
+    const bool absolute = root.is_absolute();
     root = Clean(root);
     std::error_code ec;
     std::filesystem::create_directories(root, ec);
     if (ec) Trace("EnvironmentRoot: cannot create %s: %s\n", root.c_str(), ec.message().c_str());
+    if (absolute && !ec) {
+        std::lock_guard lock(mutex);
+        known = Known{home, xdg, homeDir, root};
+    }
     return root;
 }
 

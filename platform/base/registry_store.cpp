@@ -175,8 +175,9 @@ void Store::Close() noexcept
 
 void Store::Ensure()
 {
-    const std::string path = RegistryFile().string();
-    const std::filesystem::path dir = RegistryFile().parent_path();
+    const std::filesystem::path file = RegistryFile();
+    const std::string path = file.string();
+    const std::filesystem::path dir = file.parent_path();
     struct stat st {};
     if (db_ && pid_ == getpid() && path == path_ && stat(path.c_str(), &st) == 0 &&
         st.st_dev == dev_ && st.st_ino == ino_)

@@ -1,7 +1,10 @@
 // Contents and hierarchy tables of folders, and the computed folder values
 // they and the folder objects share.
+#include <algorithm>
 #include <cstring>
 #include <functional>
+#include <map>
+#include <memory>
 
 #include "platform/mapi/folder.h"
 #include "platform/mapi/msgstore_table.h"
@@ -63,14 +66,25 @@ private:
     bool associated_;
 };
 
-// One hierarchy row: the folder's stored values and its computed ones.
-HRESULT FolderRowValues(const StoreContext& ctx, const FolderRecord& f, ULONG depth, PropArray& row)
+// The computed values that need the folder's messages counted.
+constexpr ULONG kCountTags[] = {PR_CONTENT_COUNT, PR_CONTENT_UNREAD, PR_ASSOC_CONTENT_COUNT, PR_SUBFOLDERS};
+
+bool IsCountTag(ULONG tag)
+{
+    return std::find(std::begin(kCountTags), std::end(kCountTags), tag) != std::end(kCountTags);
+}
+
+// One hierarchy row: the folder's stored values and its computed ones, the
+// counts only when asked for (they cost a query per folder, which a lookup
+// by name, as delivery makes for every article, does not need).
+HRESULT FolderRowValues(const StoreContext& ctx, const FolderRecord& f, ULONG depth, bool withCounts, PropArray& row)
 {
     CPropertyBag stored;
     LoadFolderProps(*ctx.db, f.id, stored);
     // A row carries all four counts: one query instead of one per column.
-    const FolderCounts counts = CountFolder(*ctx.db, f.id);
+    const FolderCounts counts = withCounts ? CountFolder(*ctx.db, f.id) : FolderCounts{};
     std::vector<ULONG> tags = ComputedFolderTags();
+    if (!withCounts) std::erase_if(tags, IsCountTag);
     tags.push_back(PR_INSTANCE_KEY);
     tags.push_back(PR_DEPTH);
     const auto n = static_cast<ULONG>(tags.size() + stored.Count());
@@ -161,6 +175,21 @@ HRESULT CreateHierarchyTable(const ContextPtr& ctx, RowId folder, bool allDepths
 {
     auto loader = [ctx, folder, allDepths](MemoryTableSource::Data& data) -> HRESULT {
         auto lock = ctx->db->Lock();
+        // The folders of the rows, for the counts asked for later.
+        auto folders = std::make_shared<std::map<std::int64_t, std::pair<FolderRecord, ULONG>>>();
+        data.late.assign(std::begin(kCountTags), std::end(kCountTags));
+        data.complete = [ctx, folders](std::int64_t key, PropArray& row) -> HRESULT {
+            const auto it = folders->find(key);
+            if (it == folders->end()) return S_OK;
+            auto completeLock = ctx->db->Lock();
+            return GuardStore("hierarchy table", [&]() -> HRESULT {
+                PropArray full;
+                if (const HRESULT hr = FolderRowValues(*ctx, it->second.first, it->second.second, true, full); FAILED(hr))
+                    return hr;
+                row = std::move(full);
+                return S_OK;
+            });
+        };
         return GuardStore("hierarchy table", [&]() -> HRESULT {
             data.columns = {PR_ENTRYID,       PR_INSTANCE_KEY,  PR_DISPLAY_NAME, PR_FOLDER_TYPE, PR_CONTENT_COUNT,
                             PR_CONTENT_UNREAD, PR_SUBFOLDERS,   PR_OBJECT_TYPE,  PR_DEPTH,       PR_CONTAINER_CLASS};
@@ -168,7 +197,8 @@ HRESULT CreateHierarchyTable(const ContextPtr& ctx, RowId folder, bool allDepths
             std::function<HRESULT(RowId, ULONG)> walk = [&](RowId parent, ULONG depth) -> HRESULT {
                 for (const FolderRecord& f : ChildFolders(*ctx->db, parent)) {
                     PropArray row;
-                    if (const HRESULT hr = FolderRowValues(*ctx, f, depth, row); FAILED(hr)) return hr;
+                    if (const HRESULT hr = FolderRowValues(*ctx, f, depth, false, row); FAILED(hr)) return hr;
+                    folders->emplace(f.id, std::make_pair(f, depth));
                     data.keys.push_back(f.id);
                     data.rows.push_back(std::move(row));
                     if (allDepths && depth < 1000) {

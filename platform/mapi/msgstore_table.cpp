@@ -51,15 +51,63 @@ HRESULT RowFromValues(const SPropValue* values, ULONG count, std::span<const ULO
 
 // ---- Rows in memory ---------------------------------------------------------------------
 
+namespace {
+
+bool SameProperty(ULONG wanted, ULONG tag)
+{
+    return wanted == tag || (PROP_ID(wanted) == PROP_ID(tag) &&
+                             (PROP_TYPE(wanted) == PT_UNSPECIFIED || PROP_TYPE(tag) == PT_UNSPECIFIED));
+}
+
+// Whether the restriction looks at a property the predicate picks (any kind
+// it does not know counts as looking at everything).
+template <class Picks>
+bool Mentions(const SRestriction& res, const Picks& picks)
+{
+    switch (res.rt) {
+    case RES_AND:
+    case RES_OR:
+        for (ULONG i = 0; i < res.res.resAnd.cRes; ++i)
+            if (Mentions(res.res.resAnd.lpRes[i], picks)) return true;
+        return false;
+    case RES_NOT: return res.res.resNot.lpRes && Mentions(*res.res.resNot.lpRes, picks);
+    case RES_CONTENT: return picks(res.res.resContent.ulPropTag);
+    case RES_PROPERTY: return picks(res.res.resProperty.ulPropTag);
+    case RES_COMPAREPROPS: return picks(res.res.resCompareProps.ulPropTag1) || picks(res.res.resCompareProps.ulPropTag2);
+    case RES_BITMASK: return picks(res.res.resBitMask.ulPropTag);
+    case RES_SIZE: return picks(res.res.resSize.ulPropTag);
+    case RES_EXIST: return picks(res.res.resExist.ulPropTag);
+    default: return true;
+    }
+}
+
+}  // namespace
+
 HRESULT MemoryTableSource::Fresh()
 {
     const std::uint64_t v = version_();
     if (loaded_ && v == loadedVersion_) return S_OK;
     Data data;
     if (const HRESULT hr = loader_(data); FAILED(hr)) return hr;
+    data.completed.assign(data.rows.size(), data.late.empty());
     data_ = std::move(data);
     loaded_ = true;
     loadedVersion_ = v;
+    return S_OK;
+}
+
+bool MemoryTableSource::IsLate(ULONG tag) const
+{
+    for (ULONG late : data_.late)
+        if (SameProperty(tag, late)) return true;
+    return false;
+}
+
+HRESULT MemoryTableSource::Complete(std::size_t row)
+{
+    if (data_.completed[row] || !data_.complete) return S_OK;
+    if (const HRESULT hr = data_.complete(data_.keys[row], data_.rows[row]); FAILED(hr)) return hr;
+    data_.completed[row] = true;
     return S_OK;
 }
 
@@ -73,6 +121,12 @@ HRESULT MemoryTableSource::Keys(const SRestriction* res, std::span<const SSortOr
                                 std::vector<std::int64_t>& keys)
 {
     if (const HRESULT hr = Fresh(); FAILED(hr)) return hr;
+    bool late = res && Mentions(*res, [this](ULONG tag) { return IsLate(tag); });
+    for (const SSortOrder& s : sort) late = late || IsLate(s.ulPropTag);
+    if (late) {
+        for (std::size_t i = 0; i < data_.rows.size(); ++i)
+            if (const HRESULT hr = Complete(i); FAILED(hr)) return hr;
+    }
     std::vector<std::size_t> rows;
     for (std::size_t i = 0; i < data_.rows.size(); ++i) {
         const PropArray& r = data_.rows[i];
@@ -99,7 +153,13 @@ HRESULT MemoryTableSource::Row(std::int64_t key, std::span<const ULONG> columns,
     if (const HRESULT hr = Fresh(); FAILED(hr)) return hr;
     const auto it = std::find(data_.keys.begin(), data_.keys.end(), key);
     if (it == data_.keys.end()) return S_FALSE;
-    const PropArray& r = data_.rows[static_cast<std::size_t>(it - data_.keys.begin())];
+    const auto index = static_cast<std::size_t>(it - data_.keys.begin());
+    for (ULONG tag : columns) {
+        if (!IsLate(tag)) continue;
+        if (const HRESULT hr = Complete(index); FAILED(hr)) return hr;
+        break;
+    }
+    const PropArray& r = data_.rows[index];
     return RowFromValues(r.props.Get(), r.count, columns, row);
 }
 

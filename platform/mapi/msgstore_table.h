@@ -37,6 +37,12 @@ public:
         std::vector<ULONG> columns;       // default columns
         std::vector<std::int64_t> keys;   // one per row, unique
         std::vector<PropArray> rows;
+        // Columns that cost a query per row: a row gets them (through
+        // `complete`, which replaces the row with one that has them too)
+        // only when a caller reads, restricts or sorts on one of them.
+        std::vector<ULONG> late;
+        std::function<HRESULT(std::int64_t key, PropArray& row)> complete;
+        std::vector<bool> completed;
     };
     using Loader = std::function<HRESULT(Data&)>;
     using VersionFn = std::function<std::uint64_t()>;
@@ -50,6 +56,9 @@ public:
 
 private:
     HRESULT Fresh();
+    bool IsLate(ULONG tag) const;
+    // Gives the row its late columns when it lacks them.
+    HRESULT Complete(std::size_t row);
 
     Loader loader_;
     VersionFn version_;

@@ -87,6 +87,49 @@ TEST_F(StoreFolders, NamesCollideIgnoringCaseUnlessOpenIfExists)
     EXPECT_EQ(rows->aRow[0].lpProps[2].Value.l, 1);
 }
 
+// Counts are worked out only for what reads, restricts or sorts on them,
+// and are then right, however the table is asked.
+TEST_F(StoreFolders, HierarchyCountsAreRightWhenAskedForByColumnRestrictionOrSort)
+{
+    auto one = CreateSubfolder(inbox.Get(), "One");
+    auto three = CreateSubfolder(inbox.Get(), "Three");
+    CreateSubfolder(three.Get(), "Inner");
+    AddMessage(one.Get(), "a");
+    for (const char* s : {"b", "c", "d"}) AddMessage(three.Get(), s);
+
+    auto counted = [&](const SRestriction* r, const SSortOrderSet* sort) {
+        ComPtr<IMAPITable> table;
+        EXPECT_EQ(inbox->GetHierarchyTable(0, &table), S_OK);
+        auto cols = MakeTagArray({PR_DISPLAY_NAME, PR_CONTENT_COUNT, PR_SUBFOLDERS});
+        EXPECT_EQ(table->SetColumns(cols.Get(), 0), S_OK);
+        if (r) {
+            EXPECT_EQ(table->Restrict(const_cast<LPSRestriction>(r), 0), S_OK);
+        }
+        if (sort) {
+            EXPECT_EQ(table->SortTable(const_cast<LPSSortOrderSet>(sort), 0), S_OK);
+        }
+        RowSetPtr rows;
+        EXPECT_EQ(table->QueryRows(10, 0, &rows), S_OK);
+        std::vector<std::string> out;
+        for (ULONG i = 0; rows && i < rows->cRows; ++i) {
+            const SPropValue* v = rows->aRow[i].lpProps;
+            out.push_back(std::string(v[0].Value.lpszA) + " " + std::to_string(v[1].Value.l) +
+                          (v[2].Value.b ? " sub" : ""));
+        }
+        return out;
+    };
+    EXPECT_EQ(counted(nullptr, nullptr), (std::vector<std::string>{"One 1", "Three 3 sub"}));
+    SPropValue two{};
+    two.ulPropTag = PR_CONTENT_COUNT;
+    two.Value.l = 2;
+    SRestriction moreThanTwo{};
+    moreThanTwo.rt = RES_PROPERTY;
+    moreThanTwo.res.resProperty = SPropertyRestriction{RELOP_GT, PR_CONTENT_COUNT, &two};
+    EXPECT_EQ(counted(&moreThanTwo, nullptr), (std::vector<std::string>{"Three 3 sub"}));
+    SSortOrderSet byCount{1, 0, 0, {{PR_CONTENT_COUNT, TABLE_SORT_DESCEND}}};
+    EXPECT_EQ(counted(nullptr, &byCount), (std::vector<std::string>{"Three 3 sub", "One 1"}));
+}
+
 TEST_F(StoreFolders, MovingKeepsEntryIdsAndRefusesCycles)
 {
     auto a = CreateSubfolder(inbox.Get(), "A");
