@@ -238,57 +238,6 @@ int tBalTree::Insert(tWord key, tWord value)
     return 1;
 }
 
-namespace {
-
-// Links the nodes, in order, median first below `parent`; the subtree's
-// root. Iterative, with an explicit list of ranges still to link.
-tBalNode* LinkMedianFirst(std::vector<tBalNode*>& nodes, tBalNode* parent)
-{
-    struct Range {
-        std::size_t lo, hi;
-        tBalNode* parent;
-        tBalNode** link;  // where the range's root hangs
-    };
-    tBalNode* root = nullptr;
-    std::vector<Range> pending;
-    if (!nodes.empty()) pending.push_back({0, nodes.size(), parent, &root});
-    while (!pending.empty()) {
-        const Range r = pending.back();
-        pending.pop_back();
-        const std::size_t mid = r.lo + (r.hi - r.lo) / 2;
-        tBalNode* node = nodes[mid];
-        node->parent = r.parent;
-        node->left = node->right = nullptr;
-        node->leftCount = static_cast<std::int32_t>(mid - r.lo);
-        node->rightCount = static_cast<std::int32_t>(r.hi - mid - 1);
-        *r.link = node;
-        if (mid + 1 < r.hi) pending.push_back({mid + 1, r.hi, node, &node->right});
-        if (r.lo < mid) pending.push_back({r.lo, mid, node, &node->left});
-    }
-    return root;
-}
-
-}  // namespace
-
-bool tBalTree::BuildSorted(std::span<const std::pair<tWord, tWord>> pairs)
-{
-    Clear();
-    std::vector<tBalNode*> nodes;
-    nodes.reserve(pairs.size());
-    for (const auto& [key, value] : pairs) {
-        auto* node = static_cast<tBalNode*>(std::calloc(1, sizeof(tBalNode)));
-        if (!node || !SetKey(node, key) || !SetValue(&node->value, value)) {
-            if (node) ReleaseNode(node);
-            for (tBalNode* made : nodes) ReleaseNode(made);
-            Trace("tBalTree::BuildSorted - out of memory\n");
-            return false;
-        }
-        nodes.push_back(node);
-    }
-    root_ = LinkMedianFirst(nodes, nullptr);
-    return true;
-}
-
 void tBalTree::Remove(tBalNode* node)
 {
     if (!node) return;

@@ -12,7 +12,6 @@
 #include <iosfwd>
 #include <memory>
 #include <span>
-#include <utility>
 
 namespace quillory {
 
@@ -78,19 +77,12 @@ public:
     tBalNode* Find(tWord key) const;
     // 1 when the pair is in the tree (an equal key has its value replaced).
     int Insert(tWord key, tWord value);
-
     // Takes a node of this tree out and releases it; null is ignored.
     void Remove(tBalNode* node);
     void Clear();
     // 0 makes the tolerance unlimited, a positive value sets it, a negative
     // one changes nothing. Returns the previous tolerance, 0 for unlimited.
     std::int32_t SetTolerance(std::int32_t tolerance);
-
-    // Replaces the content with the pairs, which must be in strictly
-    // ascending key order, as a tree of median-first shape (the node of index
-    // n/2 at the top of every subtree) built in one pass, with no Compare and
-    // no rebalancing. False when memory ran out (the tree is then empty).
-    bool BuildSorted(std::span<const std::pair<tWord, tWord>> pairs);
 
     // In-order successor, or null after the last node.
     static tBalNode* Next(const tBalNode* node);

@@ -230,31 +230,6 @@ TEST(BalTree, RandomOperationsMatchStdMap)
     }
 }
 
-// Building from sorted pairs gives the median-first shape, the one that
-// a tolerance-driven rebuild makes, in one pass.
-TEST(BalTree, BuildSortedGivesMedianFirstShapes)
-{
-    for (tWord n : {0u, 1u, 2u, 3u, 7u, 100u, 1000u}) {
-        SCOPED_TRACE(n);
-        std::vector<std::pair<tWord, tWord>> pairs;
-        for (tWord k = 1; k <= n; ++k) pairs.emplace_back(k * 3, k);
-        tULongToULong built;
-        built.SetTolerance(0);
-        ASSERT_TRUE(built.BuildSorted(pairs));
-        const auto keys = CheckedKeys(built, tBalTree::kUnlimitedTolerance);
-        ASSERT_EQ(keys.size(), n);
-        std::int32_t balanced = 0;
-        while ((1u << balanced) <= n) ++balanced;  // floor(log2 n) + 1 levels
-        EXPECT_EQ(Depth(built), balanced);
-        for (const auto& [k, v] : pairs) EXPECT_EQ(built.Find(k)->value, v);
-
-        // Building again replaces the content.
-        std::vector<std::pair<tWord, tWord>> fewer(pairs.begin(), pairs.begin() + n / 2);
-        ASSERT_TRUE(built.BuildSorted(fewer));
-        EXPECT_EQ(CheckedKeys(built, tBalTree::kUnlimitedTolerance).size(), n / 2);
-    }
-}
-
 TEST(BalTreeStream, SaveLoadReproducesKeysValuesAndShape)
 {
     for (std::int32_t tolerance : {15, 0}) {

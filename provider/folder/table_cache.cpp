@@ -21,9 +21,6 @@ bool SameGroupIgnoringCase(std::string_view a, std::string_view b)
     return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
 }
 
-// The slot a tree's node points at.
-tWord SlotOf(const tBalNode* node) { return node->value; }
-
 }  // namespace
 
 void StableSortByKey(std::vector<std::pair<tWord, tWord>>& pairs)
@@ -48,30 +45,9 @@ std::vector<std::pair<tWord, tWord>> CKeyIndex::Sorted() const
     return pairs;
 }
 
-void InsertBalanced(tULongToULong& tree, const std::vector<std::pair<tWord, tWord>>& sorted,
-                    const InsertFailed& failed)
-{
-    if (tree.BuildSorted(sorted)) return;
-    // Out of memory in one go: pair by pair, so that what fits stays.
-    std::vector<std::pair<std::size_t, std::size_t>> pending;
-    if (!sorted.empty()) pending.emplace_back(0, sorted.size());
-    while (!pending.empty()) {
-        const auto [lo, hi] = pending.back();
-        pending.pop_back();
-        const std::size_t mid = lo + (hi - lo) / 2;
-        if (!tree.Insert(sorted[mid].first, sorted[mid].second)) failed(sorted[mid].second);
-        if (mid + 1 < hi) pending.emplace_back(mid + 1, hi);
-        if (lo < mid) pending.emplace_back(lo, mid);
-    }
-}
-
 CTableCache::CTableCache() : slots_(std::make_unique<Slots>())
 {
     Trace("CTableCache::CTableCache()\r\n");
-    // Unlimited tolerance: the trees never rebuild themselves; they are built
-    // median first from the indexes whenever they are walked (EnsureOrdered).
-    bNg_.SetTolerance(0);
-    bId_.SetTolerance(0);
 }
 
 CTableCache::~CTableCache() { Trace("CTableCache::~CTableCache()\r\n"); }
@@ -80,58 +56,44 @@ void CTableCache::SetMessageStore(IMsgStore* store) { store_ = ComPtr<IMsgStore>
 
 void CTableCache::Clear()
 {
-    ngIndex_.Clear();
-    idIndex_.Clear();
     bNg_.Clear();
     bId_.Clear();
-    ordered_ = true;
     slots_->Clear();
 }
 
-void CTableCache::EnsureOrdered() const
-{
-    if (ordered_) return;
-    // A tree that cannot be built whole (out of memory) gets what fits; its
-    // walks then miss entries the indexes still know.
-    InsertBalanced(bNg_, ngIndex_.Sorted(), [](tWord) {});
-    InsertBalanced(bId_, idIndex_.Sorted(), [](tWord) {});
-    ordered_ = true;
-}
-
-std::size_t CTableCache::GroupKeyCount() const { return ngIndex_.Size(); }
-std::size_t CTableCache::IdKeyCount() const { return idIndex_.Size(); }
+std::size_t CTableCache::GroupKeyCount() const { return bNg_.Size(); }
+std::size_t CTableCache::IdKeyCount() const { return bId_.Size(); }
 
 bool CTableCache::IsKnown(ULONG number, std::string_view group) const
 {
-    return ngIndex_.Find(GroupKey(number, group)) != nullptr;
+    return bNg_.Find(GroupKey(number, group)) != nullptr;
 }
 
 const KnownArticle* CTableCache::FindByGroup(ULONG number, std::string_view group) const
 {
-    const tWord* slot = ngIndex_.Find(GroupKey(number, group));
+    const tWord* slot = bNg_.Find(GroupKey(number, group));
     return slot ? &slots_->slots[*slot].entry : nullptr;
 }
 
 const KnownArticle* CTableCache::FindById(ULONG number, std::string_view messageId) const
 {
-    const tWord* slot = idIndex_.Find(IdKey(number, messageId));
+    const tWord* slot = bId_.Find(IdKey(number, messageId));
     return slot ? &slots_->slots[*slot].entry : nullptr;
 }
 
 bool CTableCache::Add(ULONG number, std::string_view messageId, std::string_view group, bool confirmed)
 {
     const tWord ngKey = GroupKey(number, group);
-    if (ngIndex_.Find(ngKey)) return false;
+    if (bNg_.Find(ngKey)) return false;
     const tWord idKey = IdKey(number, messageId);
     try {
         const tWord slot =
             slots_->Alloc(KnownArticle{number, slots_->Keep(messageId), slots_->KeepGroup(group), confirmed});
         bool added = false;
-        ngIndex_.Insert(ngKey, slot, added);
+        bNg_.Insert(ngKey, slot, added);
         slots_->slots[slot].inNg = true;
-        ordered_ = false;
         try {
-            tWord& idSlot = idIndex_.Insert(idKey, slot, added);
+            tWord& idSlot = bId_.Insert(idKey, slot, added);
             if (!added) {
                 // An equal id key hands its slot over to the newer entry.
                 const tWord displaced = idSlot;
@@ -141,7 +103,7 @@ bool CTableCache::Add(ULONG number, std::string_view messageId, std::string_view
             }
         } catch (const std::bad_alloc&) {
             // Take the half-made entry out again.
-            ngIndex_.Erase(ngKey);
+            bNg_.Erase(ngKey);
             slots_->slots[slot].inNg = false;
             slots_->ReleaseIfUnused(slot);
             return false;
@@ -155,7 +117,7 @@ bool CTableCache::Add(ULONG number, std::string_view messageId, std::string_view
 
 void CTableCache::Record(ULONG number, std::string_view messageId, std::string_view group, bool confirmed)
 {
-    if (const tWord* slot = ngIndex_.Find(GroupKey(number, group))) {
+    if (const tWord* slot = bNg_.Find(GroupKey(number, group))) {
         if (confirmed) slots_->slots[*slot].entry.confirmed = true;
         return;
     }
@@ -164,7 +126,7 @@ void CTableCache::Record(ULONG number, std::string_view messageId, std::string_v
 
 void CTableCache::Confirm(ULONG number, std::string_view group)
 {
-    if (const tWord* slot = ngIndex_.Find(GroupKey(number, group))) slots_->slots[*slot].entry.confirmed = true;
+    if (const tWord* slot = bNg_.Find(GroupKey(number, group))) slots_->slots[*slot].entry.confirmed = true;
 }
 
 // Takes the slot out of whichever index still points at it.
@@ -173,21 +135,20 @@ void CTableCache::RemoveSlot(tWord slot)
     Slots::Slot& s = slots_->slots[slot];
     if (s.inNg) {
         const tWord key = GroupKey(s.entry.number, s.entry.group);
-        if (const tWord* at = ngIndex_.Find(key); at && *at == slot) ngIndex_.Erase(key);
+        if (const tWord* at = bNg_.Find(key); at && *at == slot) bNg_.Erase(key);
         s.inNg = false;
     }
     if (s.inId) {
         const tWord key = IdKey(s.entry.number, s.entry.messageId);
-        if (const tWord* at = idIndex_.Find(key); at && *at == slot) idIndex_.Erase(key);
+        if (const tWord* at = bId_.Find(key); at && *at == slot) bId_.Erase(key);
         s.inId = false;
     }
-    ordered_ = false;
     slots_->ReleaseIfUnused(slot);
 }
 
 bool CTableCache::RemoveById(ULONG number, std::string_view messageId)
 {
-    const tWord* slot = idIndex_.Find(IdKey(number, messageId));
+    const tWord* slot = bId_.Find(IdKey(number, messageId));
     if (!slot) return false;
     RemoveSlot(*slot);
     return true;
@@ -195,7 +156,7 @@ bool CTableCache::RemoveById(ULONG number, std::string_view messageId)
 
 bool CTableCache::RemoveByGroup(ULONG number, std::string_view group)
 {
-    const tWord* slot = ngIndex_.Find(GroupKey(number, group));
+    const tWord* slot = bNg_.Find(GroupKey(number, group));
     if (!slot) return false;
     RemoveSlot(*slot);
     return true;
@@ -218,19 +179,20 @@ void CTableCache::Prune(std::string_view group, ULONG first)
 void CTableCache::PruneScan(std::string_view group, ULONG below)
 {
     for (;;) {
-        EnsureOrdered();
-        const tBalNode* node = bNg_.Root();
-        while (node && node->left) node = node->left;
-        for (; node; node = tBalTree::Next(node)) {
-            const KnownArticle& e = slots_->slots[SlotOf(node)].entry;
-            if (e.number < below && SameGroupIgnoringCase(e.group, group)) break;
+        // The first entry in key order of the group below the walk's stop.
+        const KnownArticle* start = nullptr;
+        for (const auto& [key, slot] : bNg_.Sorted()) {
+            const KnownArticle& e = slots_->slots[slot].entry;
+            if (e.number < below && SameGroupIgnoringCase(e.group, group)) {
+                start = &e;
+                break;
+            }
         }
-        if (!node) return;
+        if (!start) return;
         // Walk with the entry's own spelling of the group, so that the entry
         // itself always goes and every pass makes progress.
-        const tWord startSlot = SlotOf(node);
-        const std::string own(slots_->slots[startSlot].entry.group);
-        ULONG n = slots_->slots[startSlot].entry.number;
+        const std::string own(start->group);
+        ULONG n = start->number;
         int misses = 0;
         for (;;) {
             if (!RemoveByGroup(n, own) && ++misses >= kPruneScanMisses) break;
@@ -256,20 +218,13 @@ void CTableCache::NarrowRange(ULONG& first, ULONG& last, std::string_view group)
     while (last > first && IsKnown(last, group)) --last;
 }
 
-void CTableCache::ForEachByGroup(const std::function<void(const KnownArticle&)>& f) const
+void CTableCache::ForEachInOrder(const CKeyIndex& index, const std::function<void(const KnownArticle&)>& f) const
 {
-    EnsureOrdered();
-    const tBalNode* node = bNg_.Root();
-    while (node && node->left) node = node->left;
-    for (; node; node = tBalTree::Next(node)) f(slots_->slots[SlotOf(node)].entry);
+    for (const auto& [key, slot] : index.Sorted()) f(slots_->slots[slot].entry);
 }
 
-void CTableCache::ForEachById(const std::function<void(const KnownArticle&)>& f) const
-{
-    EnsureOrdered();
-    const tBalNode* node = bId_.Root();
-    while (node && node->left) node = node->left;
-    for (; node; node = tBalTree::Next(node)) f(slots_->slots[SlotOf(node)].entry);
-}
+void CTableCache::ForEachByGroup(const std::function<void(const KnownArticle&)>& f) const { ForEachInOrder(bNg_, f); }
+
+void CTableCache::ForEachById(const std::function<void(const KnownArticle&)>& f) const { ForEachInOrder(bId_, f); }
 
 }  // namespace quillory::quarnex

@@ -2,15 +2,13 @@
 // (article number, newsgroup, message-id) entries that keeps a header from
 // being offered twice and rebuilds the header table after a restart.
 //
-// Two keys index the entries: the group key, number XOR CRC(group), and the
-// id key, number XOR CRC(message-id) (CRC: common/crc32.h). Membership is
-// decided on the 32-bit key alone; two entries with equal keys share a slot
-// and the later one takes it. Lookups, additions and removals go through a
-// hash index per key (key_index.h); the two tULongToULong trees bNg and bId
-// hold the same keys in order, for the walks in key order (the file, the
-// rows brought back at attach, pruning), and are built afresh, median first,
-// when a walk finds them behind the indexes. So a header download adds its
-// rows without rebalancing a tree per row.
+// Two keys index the entries: bNg by number XOR CRC(group) and bId by number
+// XOR CRC(message-id) (CRC: common/crc32.h). Membership is decided on the
+// 32-bit key alone; two entries with equal keys share a slot and the later
+// one takes it. Each key has a hash index (key_index.h), so that a header
+// download adds its rows at a constant cost each; the walks in key order
+// (the file, the rows brought back at attach, pruning) sort the keys when
+// they run, in linear time.
 //
 // Cache file, one CR LF line per entry in ascending bNg key order:
 //   ["? "]<group> <number> <message-id>
@@ -24,7 +22,6 @@
 #include <string_view>
 #include <vector>
 
-#include "common/baltree.h"
 #include "provider/folder/key_index.h"
 #include "platform/com/com_ptr.h"
 #include "platform/mapi/mapix.h"
@@ -112,16 +109,6 @@ public:
     // unconfirmed entry (the default asks the store's receive folder).
     using StoreProbe = std::function<bool(const KnownArticle&)>;
     void SetStoreProbeForTest(StoreProbe probe) { probe_ = std::move(probe); }
-    const tBalNode* GroupRootForTest() const
-    {
-        EnsureOrdered();
-        return bNg_.Root();
-    }
-    const tBalNode* IdRootForTest() const
-    {
-        EnsureOrdered();
-        return bId_.Root();
-    }
 
 private:
     struct Slots;
@@ -130,18 +117,17 @@ private:
     void Clear();
     // Reads the entries of the text the slots hold as loaded.
     void ParseLoaded();
+    // Hands the file's text to the sink in pieces; false when it refused one.
+    bool WriteText(const std::function<bool(std::string_view)>& sink) const;
     void RemoveSlot(tWord slot);
     void PruneScan(std::string_view group, ULONG below);
-    // Brings the trees up to the indexes when something changed since.
-    void EnsureOrdered() const;
+    // Visits the slots of an index in ascending key order.
+    void ForEachInOrder(const CKeyIndex& index, const std::function<void(const KnownArticle&)>& f) const;
 
     ComPtr<IMsgStore> store_;
     std::string path_;
-    CKeyIndex ngIndex_;
-    CKeyIndex idIndex_;
-    mutable tULongToULong bNg_;
-    mutable tULongToULong bId_;
-    mutable bool ordered_ = true;
+    CKeyIndex bNg_;
+    CKeyIndex bId_;
     std::unique_ptr<Slots> slots_;
     StoreProbe probe_;
 };

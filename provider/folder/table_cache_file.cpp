@@ -140,7 +140,7 @@ bool CTableCache::Load(std::string_view path)
     path_.assign(path);
     const bool read = ReadWholeFile(path_, slots_->loaded);
     ParseLoaded();
-    Trace("CTableCache::Load(%s) -- bNg %i, bId %i\n", path_.c_str(), bNg_.Size(), bId_.Size());
+    Trace("CTableCache::Load(%s) -- bNg %zu, bId %zu\n", path_.c_str(), bNg_.Size(), bId_.Size());
     return read;
 }
 
@@ -161,7 +161,6 @@ void CTableCache::ParseLoaded()
     std::vector<std::pair<tWord, tWord>> idPairs;
     try {
         const auto lines = static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) + 1;
-        slots_->slots.reserve(lines);
         ngPairs.reserve(lines);
         idPairs.reserve(lines);
         std::size_t pos = 0;
@@ -188,14 +187,14 @@ void CTableCache::ParseLoaded()
     idPairs = LastPerKey(std::move(idPairs));
     try {
         bool added = false;
-        ngIndex_.Reserve(ngPairs.size());
-        idIndex_.Reserve(idPairs.size());
+        bNg_.Reserve(ngPairs.size());
+        bId_.Reserve(idPairs.size());
         for (const auto& [key, slot] : ngPairs) {
-            ngIndex_.Insert(key, slot, added);
+            bNg_.Insert(key, slot, added);
             slots_->slots[slot].inNg = true;
         }
         for (const auto& [key, slot] : idPairs) {
-            idIndex_.Insert(key, slot, added);
+            bId_.Insert(key, slot, added);
             slots_->slots[slot].inId = true;
         }
     } catch (const std::bad_alloc&) {
@@ -203,25 +202,39 @@ void CTableCache::ParseLoaded()
         Clear();
         return;
     }
-    // The pairs are in key order already: the trees are built from them.
-    InsertBalanced(bNg_, ngPairs, [](tWord) {});
-    InsertBalanced(bId_, idPairs, [](tWord) {});
-    ordered_ = bNg_.Size() == static_cast<std::int32_t>(ngIndex_.Size()) &&
-               bId_.Size() == static_cast<std::int32_t>(idIndex_.Size());
     for (tWord slot = 0; slot < slots_->slots.size(); ++slot) slots_->ReleaseIfUnused(slot);
+}
+
+bool CTableCache::WriteText(const std::function<bool(std::string_view)>& sink) const
+{
+    // In pieces, so that a large cache is never held twice in memory.
+    constexpr std::size_t kPiece = 64 * 1024;
+    std::string piece;
+    piece.reserve(kPiece + 1024);
+    bool ok = true;
+    ForEachByGroup([&](const KnownArticle& e) {
+        if (!ok) return;
+        if (!e.confirmed) piece += kUnconfirmedPrefix;
+        piece += e.group;
+        char number[16];
+        std::snprintf(number, sizeof number, " %ld ", static_cast<long>(static_cast<LONG>(e.number)));
+        piece += number;
+        piece += e.messageId;
+        piece += "\r\n";
+        if (piece.size() >= kPiece) {
+            ok = sink(piece);
+            piece.clear();
+        }
+    });
+    return ok && (piece.empty() || sink(piece));
 }
 
 std::string CTableCache::SaveText() const
 {
     std::string out;
-    ForEachByGroup([&out](const KnownArticle& e) {
-        if (!e.confirmed) out += kUnconfirmedPrefix;
-        out += e.group;
-        char number[16];
-        std::snprintf(number, sizeof number, " %ld ", static_cast<long>(static_cast<LONG>(e.number)));
-        out += number;
-        out += e.messageId;
-        out += "\r\n";
+    WriteText([&out](std::string_view piece) {
+        out += piece;
+        return true;
     });
     return out;
 }
@@ -230,14 +243,15 @@ int CTableCache::Save(std::string_view path)
 {
     const std::string target = path.empty() ? path_ : std::string(path);
     if (target.empty()) return 0;
-    const std::string text = SaveText();
     // Written beside the file and renamed over it, so that a crash while
     // writing leaves the previous cache whole.
     const std::string temp = target + ".tmp";
     bool ok = false;
     {
         std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        ok = out && out.write(text.data(), static_cast<std::streamsize>(text.size())) && out.flush();
+        ok = out && WriteText([&out](std::string_view piece) {
+                 return static_cast<bool>(out.write(piece.data(), static_cast<std::streamsize>(piece.size())));
+             }) && out.flush();
     }
     std::error_code ec;
     if (ok) std::filesystem::rename(temp, target, ec);
@@ -246,7 +260,7 @@ int CTableCache::Save(std::string_view path)
         Trace("CTableCache::Save(%s) -- not written\n", target.c_str());
         return 0;
     }
-    Trace("CTableCache::Save(%s) -- bNg %i, bId %i\n", target.c_str(), bNg_.Size(), bId_.Size());
+    Trace("CTableCache::Save(%s) -- bNg %zu, bId %zu\n", target.c_str(), bNg_.Size(), bId_.Size());
     return 1;
 }
 

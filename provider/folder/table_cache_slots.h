@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <string>
@@ -21,7 +22,7 @@ struct CTableCache::Slots {
         bool inNg = false;
         bool inId = false;
     };
-    std::vector<Slot> slots;
+    std::deque<Slot> slots;  // grows without moving or doubling
     std::vector<tWord> freeList;
 
     // The text the entries' strings point into: the file as it was loaded,
@@ -83,13 +84,6 @@ struct CTableCache::Slots {
         lastGroup = {};
     }
 };
-
-// Fills a tree with (key, slot) pairs sorted by key, in median-first shape,
-// so that a tree that is never rebuilt by itself comes out shallow. Called
-// with each slot whose pair could not be put in (out of memory).
-using InsertFailed = std::function<void(tWord slot)>;
-void InsertBalanced(tULongToULong& tree, const std::vector<std::pair<tWord, tWord>>& sorted,
-                    const InsertFailed& failed);
 
 // The two keys of an entry.
 tWord GroupKey(ULONG number, std::string_view group);
