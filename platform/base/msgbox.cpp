@@ -57,7 +57,33 @@ int CScriptedPresenter::Present(HWND, std::string_view text, std::string_view ca
     return answer;
 }
 
+void CScriptedPresenter::Beep(UINT type)
+{
+    std::lock_guard g(lock_);
+    beeps_.push_back(type);
+}
+
+std::vector<UINT> CScriptedPresenter::Beeps() const
+{
+    std::lock_guard g(lock_);
+    return beeps_;
+}
+
 }  // namespace quillory
+
+BOOL MessageBeep(UINT uType)
+{
+    std::shared_ptr<quillory::IMessageBoxPresenter> presenter;
+    {
+        std::lock_guard g(quillory::g_presenterLock);
+        presenter = quillory::g_presenter;
+    }
+    if (presenter)
+        presenter->Beep(uType);
+    else
+        quillory::Trace("MessageBeep: 0x%x\n", uType);
+    return TRUE;
+}
 
 int MessageBox(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType)
 {

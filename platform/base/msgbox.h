@@ -55,6 +55,9 @@ constexpr int IDTRYAGAIN = 10;
 constexpr int IDCONTINUE = 11;
 
 int MessageBox(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType);
+// Plays the sound of a box's icon (uType: MB_OK or an MB_ICON* value): the
+// presenter plays it; with none it is a trace line.
+BOOL MessageBeep(UINT uType);
 
 namespace quillory {
 
@@ -63,6 +66,8 @@ public:
     virtual ~IMessageBoxPresenter() = default;
     // Shows the box and returns the button chosen (IDOK ...).
     virtual int Present(HWND owner, std::string_view text, std::string_view caption, UINT style) = 0;
+    // Plays a message beep; silent unless a presenter can sound.
+    virtual void Beep(UINT type) {}
 };
 
 // Installs the process's presenter (null removes it); returns the previous one.
@@ -86,11 +91,14 @@ public:
     void QueueAnswer(int answer);
     std::vector<Shown> Boxes() const;
     int Present(HWND owner, std::string_view text, std::string_view caption, UINT style) override;
+    void Beep(UINT type) override;
+    std::vector<UINT> Beeps() const;
 
 private:
     mutable std::mutex lock_;
     std::deque<int> answers_;
     std::vector<Shown> shown_;
+    std::vector<UINT> beeps_;
 };
 
 }  // namespace quillory

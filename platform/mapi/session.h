@@ -37,4 +37,9 @@ bool MapiInitialized();
 // that the spooler and transports can add and change their rows.
 HRESULT SessionStatusTable(LPMAPISESSION lpSession, ITableData** lppTableData);
 
+// The entry of the session's user (QueryIdentity, then OpenEntry), for its
+// PR_DISPLAY_NAME, PR_EMAIL_ADDRESS and PR_ADDRTYPE. A session whose identity
+// is not set up answers a stand-in, as QueryIdentity does.
+HRESULT OpenSessionIdentity(LPMAPISESSION lpSession, LPMAPIPROP* lppIdentity);
+
 }  // namespace quillory

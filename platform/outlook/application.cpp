@@ -102,8 +102,8 @@ HRESULT CApplication::GetNamespace(BSTR Type, _NameSpace** out)
 
 HRESULT CApplication::get_Explorers(_Explorers** out) { return Hand(explorers_.Get(), out); }
 HRESULT CApplication::get_Inspectors(_Inspectors** out) { return Hand(inspectors_.Get(), out); }
-HRESULT CApplication::ActiveExplorer(_Explorer** out) { return Hand(explorers_->Active(), out); }
-HRESULT CApplication::ActiveInspector(_Inspector** out) { return Hand(inspectors_->Active(), out); }
+HRESULT CApplication::ActiveExplorer(_Explorer** out) { return Hand(explorers_->Windows().Active(), out); }
+HRESULT CApplication::ActiveInspector(_Inspector** out) { return Hand(inspectors_->Windows().Active(), out); }
 
 void CApplication::RaiseNewMail() { events_.Fire(DISPID_ApplicationNewMail); }
 void CApplication::RaiseStartup() { events_.Fire(DISPID_ApplicationStartup); }
@@ -112,8 +112,8 @@ void CApplication::Shutdown()
 {
     if (shutDown_) return;
     events_.Fire(DISPID_ApplicationQuit);
-    inspectors_->CloseAll();
-    explorers_->CloseAll();
+    inspectors_->Windows().CloseAll([](CInspector& i) { i.Dismiss(); });
+    explorers_->Windows().CloseAll([](CExplorer& e) { e.Close(); });
     shutDown_ = true;
     model_->Stop();
 }

@@ -24,24 +24,8 @@ HRESULT CExplorers::QueryInterface(REFIID riid, void** ppv)
 
 HRESULT CExplorers::get_Application(_Application** out) { return model_->Application(out); }
 
-HRESULT CExplorers::get_Count(LONG* out)
-{
-    if (!out) return E_POINTER;
-    *out = static_cast<LONG>(list_.size());
-    return S_OK;
-}
-
-HRESULT CExplorers::Item(VARIANT Index, _Explorer** out)
-{
-    if (!out) return E_POINTER;
-    *out = nullptr;
-    LONG index = 0;
-    std::string name;
-    bool isName = false;
-    if (!CollectionIndex(Index, index, name, isName) || isName) return DISP_E_TYPEMISMATCH;
-    if (index < 1 || static_cast<std::size_t>(index) > list_.size()) return DISP_E_BADINDEX;
-    return Hand(list_[static_cast<std::size_t>(index - 1)].Get(), out);
-}
+HRESULT CExplorers::get_Count(LONG* out) { return list_.Count(out); }
+HRESULT CExplorers::Item(VARIANT Index, _Explorer** out) { return list_.Item(Index, out); }
 
 HRESULT CExplorers::Add(VARIANT Folder, VARIANT, _Explorer** out)
 {
@@ -54,37 +38,9 @@ HRESULT CExplorers::Add(VARIANT Folder, VARIANT, _Explorer** out)
         !value.punkVal || FAILED(value.punkVal->QueryInterface(IID_MAPIFolder, folder.AsVoidOut())))
         return DISP_E_TYPEMISMATCH;
     auto explorer = ComPtr<CExplorer>::Attach(NewComObject<CExplorer>(model_, this, folder));
-    list_.push_back(explorer);
+    list_.Add(explorer);
     FireWithObject(events_, DISPID_NewExplorer, static_cast<_Explorer*>(explorer.Get()));
     return Hand(explorer.Get(), out);
-}
-
-void CExplorers::Activated(CExplorer* e)
-{
-    const auto it = std::find_if(list_.begin(), list_.end(), [&](const auto& p) { return p.Get() == e; });
-    if (it == list_.end() || it + 1 == list_.end()) return;
-    ComPtr<CExplorer> previous = list_.back();
-    std::rotate(it, it + 1, list_.end());  // the active one goes last
-    if (previous && !previous->Closed()) previous->RaiseDeactivate();
-}
-
-void CExplorers::Closed(CExplorer* e)
-{
-    const auto it = std::find_if(list_.begin(), list_.end(), [&](const auto& p) { return p.Get() == e; });
-    if (it == list_.end()) return;
-    ComPtr<CExplorer> keep = *it;  // the list's reference may be the last one
-    list_.erase(it);
-}
-
-CExplorer* CExplorers::Active() const { return list_.empty() ? nullptr : list_.back().Get(); }
-
-void CExplorers::CloseAll()
-{
-    while (!list_.empty()) {
-        ComPtr<CExplorer> last = list_.back();
-        last->Close();
-        if (!list_.empty() && list_.back().Get() == last.Get()) list_.pop_back();  // a Close that went wrong
-    }
 }
 
 DispTable CExplorers::Members() const
@@ -163,7 +119,7 @@ HRESULT CExplorer::Activate()
 {
     if (closed_) return E_FAIL;
     ComPtr<_Explorer> keep(this);
-    owner_->Activated(this);
+    owner_->Windows().Activated(this);
     events_.Fire(DISPID_ExplorerActivate);
     if (!closed_) model_->Host().ExplorerShown(this);
     return S_OK;
@@ -180,7 +136,7 @@ HRESULT CExplorer::Close()
     ReleaseCommandBars(bars_.Get());
     bars_ = nullptr;
     events_.UnadviseAll();
-    owner_->Closed(this);
+    owner_->Windows().Closed(this);
     model_->Host().ExplorerClosed(this);
     return S_OK;
 }

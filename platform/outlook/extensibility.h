@@ -32,7 +32,7 @@ public:
     virtual HRESULT OnBeginShutdown(SAFEARRAY** custom) = 0;
 };
 using IDTExtensibility2 = _IDTExtensibility2;
-constexpr const IID& IID_IDTExtensibility2 = IID__IDTExtensibility2;
+inline constexpr const IID& IID_IDTExtensibility2 = IID__IDTExtensibility2;
 
 namespace quillory::outlook {
 

@@ -453,7 +453,7 @@ HRESULT CView::Apply()
     if (FAILED(folder_->get_Application(&app))) return S_OK;
     ComPtr<_Explorers> explorers;
     if (FAILED(app->get_Explorers(&explorers))) return S_OK;
-    for (const auto& e : static_cast<CExplorers*>(explorers.Get())->All())
+    for (const auto& e : static_cast<CExplorers*>(explorers.Get())->Windows().All())
         if (!e->Closed() && e->Folder() == folder_.Get()) e->RaiseViewSwitch();
     return S_OK;
 }

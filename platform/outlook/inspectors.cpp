@@ -25,24 +25,8 @@ HRESULT CInspectors::QueryInterface(REFIID riid, void** ppv)
 
 HRESULT CInspectors::get_Application(_Application** out) { return model_->Application(out); }
 
-HRESULT CInspectors::get_Count(LONG* out)
-{
-    if (!out) return E_POINTER;
-    *out = static_cast<LONG>(list_.size());
-    return S_OK;
-}
-
-HRESULT CInspectors::Item(VARIANT Index, _Inspector** out)
-{
-    if (!out) return E_POINTER;
-    *out = nullptr;
-    LONG index = 0;
-    std::string name;
-    bool isName = false;
-    if (!CollectionIndex(Index, index, name, isName) || isName) return DISP_E_TYPEMISMATCH;
-    if (index < 1 || static_cast<std::size_t>(index) > list_.size()) return DISP_E_BADINDEX;
-    return Hand(list_[static_cast<std::size_t>(index - 1)].Get(), out);
-}
+HRESULT CInspectors::get_Count(LONG* out) { return list_.Count(out); }
+HRESULT CInspectors::Item(VARIANT Index, _Inspector** out) { return list_.Item(Index, out); }
 
 HRESULT CInspectors::Add(IDispatch* Item, _Inspector** out)
 {
@@ -57,7 +41,7 @@ HRESULT CInspectors::Add(IDispatch* Item, _Inspector** out)
     }
     auto inspector = ComPtr<CInspector>::Attach(NewComObject<CInspector>(model_, this, ComPtr<IDispatch>(Item)));
     core->inspector = inspector.Get();
-    list_.push_back(inspector);
+    list_.Add(inspector);
     FireWithObject(events_, DISPID_NewInspector, static_cast<_Inspector*>(inspector.Get()));
     if (inspector->Closed()) return S_FALSE;
     if (FireCancellable(core->ItemEvents(), DISPID_ItemOpen)) {
@@ -67,34 +51,6 @@ HRESULT CInspectors::Add(IDispatch* Item, _Inspector** out)
     if (inspector->Closed()) return S_FALSE;
     inspector->Activate();
     return Hand(inspector.Get(), out);
-}
-
-void CInspectors::Activated(CInspector* i)
-{
-    const auto it = std::find_if(list_.begin(), list_.end(), [&](const auto& p) { return p.Get() == i; });
-    if (it == list_.end() || it + 1 == list_.end()) return;
-    ComPtr<CInspector> previous = list_.back();
-    std::rotate(it, it + 1, list_.end());
-    if (previous && !previous->Closed()) previous->RaiseDeactivate();
-}
-
-void CInspectors::Closed(CInspector* i)
-{
-    const auto it = std::find_if(list_.begin(), list_.end(), [&](const auto& p) { return p.Get() == i; });
-    if (it == list_.end()) return;
-    ComPtr<CInspector> keep = *it;
-    list_.erase(it);
-}
-
-CInspector* CInspectors::Active() const { return list_.empty() ? nullptr : list_.back().Get(); }
-
-void CInspectors::CloseAll()
-{
-    while (!list_.empty()) {
-        ComPtr<CInspector> last = list_.back();
-        last->Dismiss();
-        if (!list_.empty() && list_.back().Get() == last.Get()) list_.pop_back();
-    }
 }
 
 DispTable CInspectors::Members() const
@@ -150,7 +106,7 @@ HRESULT CInspector::Activate()
 {
     if (closed_) return E_FAIL;
     ComPtr<_Inspector> keep(this);
-    owner_->Activated(this);
+    owner_->Windows().Activated(this);
     events_.Fire(DISPID_InspectorActivate);
     if (!closed_) model_->Host().InspectorShown(this);
     return S_OK;
@@ -183,7 +139,7 @@ void CInspector::Dismiss()
     ReleaseCommandBars(bars_.Get());
     bars_ = nullptr;
     events_.UnadviseAll();
-    owner_->Closed(this);
+    owner_->Windows().Closed(this);
     model_->Host().InspectorClosed(this);
 }
 

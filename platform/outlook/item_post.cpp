@@ -8,6 +8,7 @@
 #include "platform/mapi/mapitags.h"
 #include "platform/mapi/mapiutil.h"
 #include "platform/mapi/proputil.h"
+#include "platform/mapi/session.h"
 #include "platform/outlook/item_impl.h"
 #include "platform/outlook/item_text.h"
 
@@ -76,16 +77,8 @@ HRESULT CompleteConversation(IMessage* message)
 Identity SessionIdentity(IMAPISession* session)
 {
     Identity who;
-    ULONG cb = 0;
-    MapiBuffer<ENTRYID> eid;
-    ULONG type = 0;
-    ComPtr<IUnknown> unknown;
     ComPtr<IMAPIProp> user;
-    // A session whose identity is not set up answers a warning and a stand-in.
-    if (FAILED(session->QueryIdentity(&cb, &eid)) || !eid) return who;
-    if (FAILED(session->OpenEntry(cb, eid.Get(), nullptr, 0, &type, &unknown)) || !unknown ||
-        FAILED(unknown.As(IID_IMAPIProp, user)))
-        return who;
+    if (FAILED(OpenSessionIdentity(session, &user))) return who;
     who.name = ReadText(user.Get(), PR_DISPLAY_NAME);
     who.address = ReadText(user.Get(), PR_EMAIL_ADDRESS);
     who.addressType = ReadText(user.Get(), PR_ADDRTYPE);

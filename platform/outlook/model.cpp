@@ -209,52 +209,50 @@ void CModel::Unregister(CItemCore* i)
 
 void CModel::ItemSaved(CItemCore* i) { Register(i); }
 
+namespace {
+
+// Drops one collection from the list of those under a key.
+template <class T>
+void EraseFrom(std::multimap<std::string, T*>& lists, const std::string& key, T* list)
+{
+    auto [first, last] = lists.equal_range(key);
+    for (auto it = first; it != last; ++it) {
+        if (it->second == list) {
+            lists.erase(it);
+            return;
+        }
+    }
+}
+
+// The collections under a key that have sinks, held while they raise, since
+// a handler may release the last reference its owner had.
+template <class T>
+std::vector<ComPtr<T>> Listening(const std::multimap<std::string, T*>& lists, std::size_t store, const EntryId& key)
+{
+    std::vector<ComPtr<T>> out;
+    auto [first, last] = lists.equal_range(KeyOf(key));
+    for (auto it = first; it != last; ++it)
+        if (it->second->Store() == store && it->second->HasSinks()) out.emplace_back(it->second);
+    return out;
+}
+
+}  // namespace
+
 void CModel::Register(CFolders* f) { folderLists_.emplace(KeyOf(f->ParentId()), f); }
-
-void CModel::Unregister(CFolders* f)
-{
-    auto [first, last] = folderLists_.equal_range(KeyOf(f->ParentId()));
-    for (auto it = first; it != last; ++it) {
-        if (it->second == f) {
-            folderLists_.erase(it);
-            return;
-        }
-    }
-}
-
+void CModel::Unregister(CFolders* f) { EraseFrom(folderLists_, KeyOf(f->ParentId()), f); }
 void CModel::Register(CItems* i) { itemLists_.emplace(KeyOf(i->FolderId()), i); }
+void CModel::Unregister(CItems* i) { EraseFrom(itemLists_, KeyOf(i->FolderId()), i); }
 
-void CModel::Unregister(CItems* i)
-{
-    auto [first, last] = itemLists_.equal_range(KeyOf(i->FolderId()));
-    for (auto it = first; it != last; ++it) {
-        if (it->second == i) {
-            itemLists_.erase(it);
-            return;
-        }
-    }
-}
-
-// The collections are held while they raise, since a handler may release
-// the last reference its owner had.
 template <class F>
 void CModel::ForFolders(std::size_t store, const EntryId& parent, F f)
 {
-    std::vector<ComPtr<CFolders>> lists;
-    auto [first, last] = folderLists_.equal_range(KeyOf(parent));
-    for (auto it = first; it != last; ++it)
-        if (it->second->Store() == store && it->second->HasSinks()) lists.emplace_back(it->second);
-    for (auto& l : lists) f(*l);
+    for (auto& l : Listening(folderLists_, store, parent)) f(*l);
 }
 
 template <class F>
 void CModel::ForItems(std::size_t store, const EntryId& folder, F f)
 {
-    std::vector<ComPtr<CItems>> lists;
-    auto [first, last] = itemLists_.equal_range(KeyOf(folder));
-    for (auto it = first; it != last; ++it)
-        if (it->second->Store() == store && it->second->HasSinks()) lists.emplace_back(it->second);
-    for (auto& l : lists) f(*l);
+    for (auto& l : Listening(itemLists_, store, folder)) f(*l);
 }
 
 EntryId CModel::ParentOf(std::size_t store, const EntryId& folder)

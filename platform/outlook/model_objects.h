@@ -1,6 +1,7 @@
 // The classes behind the object model's interfaces (internal).
 #pragma once
 
+#include <algorithm>
 #include <optional>
 
 #include "platform/com/dispatch.h"
@@ -279,6 +280,68 @@ CItemCore* ItemCoreOf(IDispatch* item);
 
 // ---- windows ----
 
+// Open windows of one kind (explorers or inspectors), the most recently
+// activated last.
+template <class T>
+class CWindowList {
+public:
+    HRESULT Count(LONG* out) const
+    {
+        if (!out) return E_POINTER;
+        *out = static_cast<LONG>(list_.size());
+        return S_OK;
+    }
+    template <class I>
+    HRESULT Item(const VARIANT& index, I** out) const
+    {
+        if (!out) return E_POINTER;
+        *out = nullptr;
+        LONG n = 0;
+        std::string name;
+        bool isName = false;
+        if (!CollectionIndex(index, n, name, isName) || isName) return DISP_E_TYPEMISMATCH;
+        if (n < 1 || static_cast<std::size_t>(n) > list_.size()) return DISP_E_BADINDEX;
+        return Hand(list_[static_cast<std::size_t>(n - 1)].Get(), out);
+    }
+    void Add(ComPtr<T> w) { list_.push_back(std::move(w)); }
+    // The window goes last; the one active before hears it is deactivated.
+    void Activated(T* w)
+    {
+        const auto it = Find(w);
+        if (it == list_.end() || it + 1 == list_.end()) return;
+        ComPtr<T> previous = list_.back();
+        std::rotate(it, it + 1, list_.end());
+        if (previous && !previous->Closed()) previous->RaiseDeactivate();
+    }
+    void Closed(T* w)
+    {
+        const auto it = Find(w);
+        if (it == list_.end()) return;
+        ComPtr<T> keep = *it;  // the list's reference may be the last one
+        list_.erase(it);
+    }
+    T* Active() const { return list_.empty() ? nullptr : list_.back().Get(); }
+    // Closes every window with close(window), most recent first.
+    template <class Close>
+    void CloseAll(Close close)
+    {
+        while (!list_.empty()) {
+            ComPtr<T> last = list_.back();
+            close(*last);
+            if (!list_.empty() && list_.back().Get() == last.Get()) list_.pop_back();  // a close that went wrong
+        }
+    }
+    const std::vector<ComPtr<T>>& All() const { return list_; }
+
+private:
+    typename std::vector<ComPtr<T>>::iterator Find(T* w)
+    {
+        return std::find_if(list_.begin(), list_.end(), [&](const ComPtr<T>& p) { return p.Get() == w; });
+    }
+
+    std::vector<ComPtr<T>> list_;
+};
+
 class CExplorers final : public CDispatchImpl<_Explorers>, public CEventSource, public CRefCounted {
 public:
     explicit CExplorers(ModelPtr model);
@@ -290,11 +353,7 @@ public:
     HRESULT Item(VARIANT Index, _Explorer** out) override;
     HRESULT Add(VARIANT Folder, VARIANT DisplayMode, _Explorer** out) override;
 
-    void Activated(CExplorer* e);
-    void Closed(CExplorer* e);
-    CExplorer* Active() const;
-    void CloseAll();
-    std::vector<ComPtr<CExplorer>> All() const { return list_; }
+    CWindowList<CExplorer>& Windows() { return list_; }
 
 protected:
     DispTable Members() const override;
@@ -302,7 +361,7 @@ protected:
 
 private:
     ModelPtr model_;
-    std::vector<ComPtr<CExplorer>> list_;  // most recently activated last
+    CWindowList<CExplorer> list_;
 };
 
 class CExplorer final : public CDispatchImpl<_Explorer>, public CEventSource, public CRefCounted {
@@ -348,10 +407,7 @@ public:
     HRESULT Item(VARIANT Index, _Inspector** out) override;
     HRESULT Add(IDispatch* Item, _Inspector** out) override;
 
-    void Activated(CInspector* i);
-    void Closed(CInspector* i);
-    CInspector* Active() const;
-    void CloseAll();
+    CWindowList<CInspector>& Windows() { return list_; }
 
 protected:
     DispTable Members() const override;
@@ -359,7 +415,7 @@ protected:
 
 private:
     ModelPtr model_;
-    std::vector<ComPtr<CInspector>> list_;  // most recently activated last
+    CWindowList<CInspector> list_;
 };
 
 class CInspector final : public CDispatchImpl<_Inspector>, public CEventSource, public CRefCounted {
