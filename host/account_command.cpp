@@ -155,6 +155,8 @@ int Add(IMsgServiceAdmin* services, const std::map<std::string, std::string>& op
     // Without a base folder the transport cannot file what it receives.
     if (!EnsureBaseFolder(admin->Context().profileName, &error))
         std::fprintf(stderr, "quillory account: warning: %s; newsgroup folders need one\n", error.c_str());
+    if (EnsureNewsgroupsEnabled(admin->Context().profileName) != ERROR_SUCCESS)
+        std::fprintf(stderr, "quillory account: warning: the profile cannot be marked as using newsgroups\n");
     return 0;
 }
 

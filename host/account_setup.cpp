@@ -95,6 +95,14 @@ SPropValue Bool(ULONG tag, bool b)
 
 }  // namespace
 
+LONG EnsureNewsgroupsEnabled(const std::string& profile)
+{
+    constexpr char kValEnabled[] = "Enabled";
+    DWORD enabled = 0;
+    if (ReadRegDword(ProfileKeyPath(profile), kValEnabled, enabled, 0)) return ERROR_SUCCESS;
+    return WriteRegDword(ProfileKeyPath(profile), kValEnabled, 1);
+}
+
 std::string EnsureDataDirectory(std::string* error)
 {
     std::string dir = ReadDataDirectory();

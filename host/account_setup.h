@@ -42,6 +42,12 @@ std::string CreateGroupListFile(const std::string& dir, std::string* error);
 // Returns whether a base folder is set afterwards.
 bool EnsureBaseFolder(const std::string& profile, std::string* error);
 
+// Records that the profile uses newsgroups ("Enabled" = 1 under its key)
+// when nothing is recorded yet: a person who adds a newsgroup account to a
+// profile has made the choice the profile wizard asks for. A profile the
+// user disabled stays disabled. Returns the registry's result.
+LONG EnsureNewsgroupsEnabled(const std::string& profile);
+
 // The 31 account values in their order, strings pointing into `account` and
 // `groupListFile` (which must outlive the values). The last-check time is
 // left out: the provider sets it on the first download.

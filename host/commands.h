@@ -35,5 +35,8 @@ int RunSyncCommand(Args args);
 // profile's newsgroup transports, and marking its rows for download.
 int RunHeadersCommand(Args args);
 int RunMarkCommand(Args args);
+// `quillory client --profile P [ACTION...]`: the mail client without windows,
+// with the add-ins of its add-in list loaded.
+int RunClientCommand(Args args);
 
 }  // namespace quillory::host

@@ -27,6 +27,7 @@ constexpr Command kCommands[] = {
     {"sync", quillory::host::RunSyncCommand, "run one send and receive"},
     {"headers", quillory::host::RunHeadersCommand, "list the article headers waiting on the news servers"},
     {"mark", quillory::host::RunMarkCommand, "mark waiting headers for download (or removal) and process them"},
+    {"client", quillory::host::RunClientCommand, "run the mail client without windows, with its add-ins"},
 };
 
 int Usage(FILE* out)

@@ -9,6 +9,7 @@
 #include "host/commands.h"
 #include "host/header_flow.h"
 #include "host/mapi_host.h"
+#include "host/send_receive.h"
 #include "platform/mapi/spooler/spooler.h"
 
 namespace quillory::host {
@@ -229,6 +230,35 @@ int RunHeaderMode(CSpooler& spooler, SyncMode mode)
 
 }  // namespace
 
+int RunSendAndReceive(IMAPISession* session, const char* command)
+{
+    CSpooler spooler(session);
+    std::string error;
+    if (const HRESULT hr = spooler.Start(&error); FAILED(hr)) {
+        std::fprintf(stderr, "quillory %s: the transports could not be started (%s)%s%s\n", command,
+                     HexResult(hr).c_str(), error.empty() ? "" : ": ", error.c_str());
+        return 1;
+    }
+    int status = 0;
+    if (spooler.Transports().empty()) std::printf("The profile has no transports.\n");
+    CProgressPrinter progress;
+    spooler.SetProgressObserver([&progress](const SpoolerProgress& p) { progress(p); });
+    SpoolerPassResult result;
+    const HRESULT passResult = spooler.RunPass(&result);
+    progress.Finish();
+    if (FAILED(passResult)) {
+        std::fprintf(stderr, "quillory %s: the pass failed (%s)\n", command, HexResult(passResult).c_str());
+        status = 1;
+    }
+    for (const auto& problem : result.problems) std::printf("  problem: %s\n", problem.c_str());
+    std::printf("Sent %u, deferred %u, undeliverable %u, received %u.\n", static_cast<unsigned>(result.sent),
+                static_cast<unsigned>(result.deferred), static_cast<unsigned>(result.undeliverable),
+                static_cast<unsigned>(result.received));
+    for (std::size_t i = 0; i < spooler.Transports().size(); ++i) PrintTransport(spooler, i);
+    spooler.Stop();
+    return status;
+}
+
 int RunStatusOrSync(const char* command, Args args)
 {
     const bool sync = std::string_view(command) == "sync";
@@ -253,7 +283,9 @@ int RunStatusOrSync(const char* command, Args args)
         FAILED(hr))
         return ReportFailure<IMAPISession>(command, nullptr, hr, "logging on to the profile '" + profile + "'");
     int status = 0;
-    {
+    if (sync && mode == SyncMode::Full) {
+        status = RunSendAndReceive(session.Get(), command);
+    } else {
         CSpooler spooler(session.Get());
         std::string error;
         if (const HRESULT hr = spooler.Start(&error); FAILED(hr)) {
@@ -262,27 +294,7 @@ int RunStatusOrSync(const char* command, Args args)
                          HexResult(hr).c_str(), error.empty() ? "" : ": ", error.c_str());
             return 1;
         }
-        if (!sync) {
-            status = PrintStatusTable(session.Get());
-        } else if (mode != SyncMode::Full) {
-            status = RunHeaderMode(spooler, mode);
-        } else {
-            if (spooler.Transports().empty()) std::printf("The profile has no transports.\n");
-            CProgressPrinter progress;
-            spooler.SetProgressObserver([&progress](const SpoolerProgress& p) { progress(p); });
-            SpoolerPassResult result;
-            const HRESULT passResult = spooler.RunPass(&result);
-            progress.Finish();
-            if (const HRESULT hr = passResult; FAILED(hr)) {
-                std::fprintf(stderr, "quillory sync: the pass failed (%s)\n", HexResult(hr).c_str());
-                status = 1;
-            }
-            for (const auto& problem : result.problems) std::printf("  problem: %s\n", problem.c_str());
-            std::printf("Sent %u, deferred %u, undeliverable %u, received %u.\n", static_cast<unsigned>(result.sent),
-                        static_cast<unsigned>(result.deferred), static_cast<unsigned>(result.undeliverable),
-                        static_cast<unsigned>(result.received));
-            for (std::size_t i = 0; i < spooler.Transports().size(); ++i) PrintTransport(spooler, i);
-        }
+        status = sync ? RunHeaderMode(spooler, mode) : PrintStatusTable(session.Get());
         spooler.Stop();
     }
     session->Logoff(0, 0, 0);

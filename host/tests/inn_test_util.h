@@ -99,4 +99,20 @@ inline bool OfferArticle(const std::string& messageId, const std::string& articl
     return ok;
 }
 
+// Posts an article (header lines and body with CR LF line ends, no final
+// dot) through the reader port, as a newsreader does; true when the server
+// took it.
+inline bool PostArticle(const std::string& article)
+{
+    const int fd = ConnectInn();
+    if (fd < 0) return false;
+    auto send = [fd](const std::string& text) { return write(fd, text.data(), text.size()) == ssize_t(text.size()); };
+    bool ok = ReadInnLine(fd).starts_with("20") && send("MODE READER\r\n") && ReadInnLine(fd).starts_with("20") &&
+              send("POST\r\n") && ReadInnLine(fd).starts_with("340") && send(article + "\r\n.\r\n") &&
+              ReadInnLine(fd).starts_with("240");
+    send("QUIT\r\n");
+    close(fd);
+    return ok;
+}
+
 }  // namespace quillory::testing

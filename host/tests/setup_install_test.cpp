@@ -60,7 +60,19 @@ TEST(SetupInstall, RegistersTheHostAndMergesTheServiceIntoANewServiceList)
 
     Outcome r = RunSetup(home, "install");
     ASSERT_EQ(r.status, 0) << r.out << r.err;
-    EXPECT_EQ(r.out, "Install: 0 (success)\n");
+    EXPECT_EQ(r.out, "Install: 0 (success)\nDllRegisterServer: 0x00000000 (success)\n"
+                     "Add-in list: tolvane.OutlookAddin (loaded at start-up)\n");
+    // The add-in: its class registered, and listed to load at start-up.
+    EXPECT_EQ(ClassesRootDefault("tolvane.OutlookAddin\\CLSID"), "{4A9C87D8-D7B2-4102-85E1-73A0B3420C31}");
+    HKEY entry = nullptr;
+    ASSERT_EQ(RegOpenKeyEx(HKEY_CURRENT_USER, "Software\\Microsoft\\Office\\Outlook\\Addins\\tolvane.OutlookAddin", 0,
+                           KEY_READ, &entry),
+              ERROR_SUCCESS);
+    DWORD behavior = 0, size = sizeof behavior, type = 0;
+    EXPECT_EQ(RegQueryValueEx(entry, "LoadBehavior", nullptr, &type, reinterpret_cast<BYTE*>(&behavior), &size),
+              ERROR_SUCCESS);
+    EXPECT_EQ(behavior, 3u);
+    RegCloseKey(entry);
 
     const std::string clsid = quillory::host::kHostClsid;
     EXPECT_EQ(ClassesRootDefault("Outlook.Application\\CLSID"), clsid);
@@ -96,7 +108,8 @@ TEST(SetupInstall, RegistersTheHostAndMergesTheServiceIntoANewServiceList)
     // Removal takes the service out and leaves the host registered.
     r = RunSetup(home, "uninstall");
     ASSERT_EQ(r.status, 0) << r.out << r.err;
-    EXPECT_EQ(r.out, "Uninstall: 0 (success)\n");
+    EXPECT_EQ(r.out, "DllUnregisterServer: 0x00000000 (success)\nUninstall: 0 (success)\n");
+    EXPECT_EQ(ClassesRootDefault("tolvane.OutlookAddin\\CLSID"), "(missing)");
     const std::string after = ReadWholeFile(list);
     EXPECT_EQ(after.find("Corvane"), std::string::npos) << after;
     EXPECT_EQ(after.find("QUARNEX"), std::string::npos) << after;
