@@ -37,13 +37,6 @@ std::vector<BYTE> BytesOfHex(const CComBSTR& hex)
     return bytes ? std::move(*bytes) : std::vector<BYTE>{};
 }
 
-// A field of the window text may not hold the separator.
-std::string WithoutSeparator(std::string text)
-{
-    std::replace(text.begin(), text.end(), ';', ',');
-    return text;
-}
-
 LRESULT AddinWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
 {
     if (message == WM_COPYDATA) {
@@ -126,8 +119,6 @@ std::string COutlookAddin::WindowText()
             who = ChooseIdentity(text(0, PR_EMAIL_ADDRESS), text(1, PR_DISPLAY_NAME), proxies);
         }
     }
-    who.address = WithoutSeparator(who.address);
-    who.name = WithoutSeparator(who.name);
     RegBaseFolder reg;
     if (!ReadBaseFolder(profileName_, reg)) return ComposeWindowText(who, "", "");
     return ComposeWindowText(who, BinToHex(reg.FolderEntryId()), BinToHex(reg.StoreEntryId()));

@@ -59,9 +59,15 @@ WindowIdentity ChooseIdentity(std::string_view email, std::string_view displayNa
 
 std::string ComposeWindowText(const WindowIdentity& who, std::string_view folderHex, std::string_view storeHex)
 {
-    std::string text = who.address;
+    // A field may not hold the separator: the reader would take the rest
+    // of a name for the folder's ID.
+    auto field = [](std::string s) {
+        std::replace(s.begin(), s.end(), ';', ',');
+        return s;
+    };
+    std::string text = field(who.address);
     text += ';';
-    text += who.name;
+    text += field(who.name);
     text += ';';
     text += folderHex;
     text += ';';

@@ -46,7 +46,7 @@ struct WindowIdentity {
 WindowIdentity ChooseIdentity(std::string_view email, std::string_view displayName,
                               std::span<const std::string> proxies);
 
-// "address;name;folder;store".
+// "address;name;folder;store"; a ';' inside the address or name becomes ','.
 std::string ComposeWindowText(const WindowIdentity& who, std::string_view folderHex, std::string_view storeHex);
 
 }  // namespace quillory::tolvane

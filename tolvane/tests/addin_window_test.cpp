@@ -54,6 +54,11 @@ TEST(AddinWindowText, ChoosesAnInternetAddressAndReadsBackThroughTheProvidersPar
     EXPECT_EQ(EntryIdFromHexField(parsed.folderHex), folder);
     EXPECT_EQ(EntryIdFromHexField(parsed.storeHex), store);
     EXPECT_EQ(tolvane::ComposeWindowText({}, "", ""), ";;;");
+    // A name with the separator in it cannot shift the folder's field.
+    const std::string odd = tolvane::ComposeWindowText(ChooseIdentity("ann@example.org", "Smith; Ann", {}),
+                                                       BinToHex(folder), BinToHex(store));
+    EXPECT_EQ(ParseAddinWindowText(odd).userName, "Smith, Ann");
+    EXPECT_EQ(EntryIdFromHexField(ParseAddinWindowText(odd).folderHex), folder);
 }
 
 }  // namespace
