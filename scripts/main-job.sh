@@ -33,9 +33,10 @@ export QUILLORY_HOME=${QUILLORY_HOME:-$(mktemp -d /tmp/quillory-main-XXXXXX)}
 Q="$BUILD/bin/quillory"
 echo "== environment root: $QUILLORY_HOME"
 
-# What an installer does: register the mail client and merge the newsgroup
-# service into the MAPI service list (created in the system directory).
-echo "== setup: the service list learns the newsgroup service"
+# What an installer does: register the mail client, merge the newsgroup
+# service into the MAPI service list (created in the system directory), and
+# register the add-in and list it among the mail client's add-ins.
+echo "== setup: the service list learns the newsgroup service, the mail client its add-in"
 "$Q" setup install
 
 # The data directory that holds the group-list files and caches of the accounts.
@@ -62,8 +63,10 @@ echo "== newsgroups: the server's list, with descriptions"
 echo "== subscribe: ${NEWSGROUPS[*]}"
 "$Q" subscribe --profile Default --account "$ACCOUNT" "${NEWSGROUPS[@]}"
 
-echo "== send and receive"
-"$Q" sync --profile Default
+# The mail client loads its add-in from the registry; the add-in publishes
+# the base folder in its window, and the transport files the news there.
+echo "== send and receive in the mail client, with its add-in"
+"$Q" client --profile Default --explorer --sync
 "$Q" status --profile Default
 
 echo "== the newsgroup folders as threads"
