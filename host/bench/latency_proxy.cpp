@@ -1,5 +1,7 @@
 #include "host/bench/latency_proxy.h"
 
+#include "common/bench/loopback.h"
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -25,7 +27,7 @@ void NonBlocking(int fd)
 {
     fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
     int one = 1;
-    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);  // the accepted side
 }
 
 // Bytes on their way from one socket to the other.
@@ -50,20 +52,6 @@ struct Pair {
     Direction down;  // server to client
     bool broken = false;
 };
-
-int ConnectTarget(unsigned short port)
-{
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(port);
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (fd < 0 || connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-        if (fd >= 0) close(fd);
-        return -1;
-    }
-    return fd;
-}
 
 void ReadInto(Direction& d, Pair& p, Clock::time_point due)
 {
@@ -102,15 +90,8 @@ void WriteDue(Direction& d, Pair& p, Clock::time_point now)
 CLatencyProxy::CLatencyProxy(unsigned short targetPort, std::chrono::milliseconds oneWay)
     : targetPort_(targetPort), oneWay_(oneWay)
 {
-    listener_ = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    if (listener_ < 0 || bind(listener_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-        listen(listener_, 16) != 0 || getsockname(listener_, reinterpret_cast<sockaddr*>(&addr), &len) != 0)
-        return;
-    port_ = ntohs(addr.sin_port);
+    listener_ = ListenOnLoopback(port_);
+    if (listener_ < 0) return;
     thread_ = std::thread([this] { Run(); });
 }
 
@@ -148,7 +129,7 @@ void CLatencyProxy::Run()
         const auto after = Clock::now();
         if (fds[0].revents & POLLIN) {
             const int client = accept(listener_, nullptr, nullptr);
-            const int server = client >= 0 ? ConnectTarget(targetPort_) : -1;
+            const int server = client >= 0 ? ConnectLoopback(targetPort_) : -1;
             if (server < 0) {
                 if (client >= 0) close(client);
             } else {

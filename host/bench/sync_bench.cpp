@@ -29,6 +29,7 @@
 #include <string>
 #include <vector>
 
+#include "common/bench/loopback.h"
 #include "host/bench/latency_proxy.h"
 
 namespace {
@@ -93,61 +94,14 @@ RunResult MustRun(const fs::path& program, const std::vector<std::string>& args)
     return r;
 }
 
-int Connect(unsigned short port)
-{
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(port);
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-        close(fd);
-        return -1;
-    }
-    int one = 1;
-    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    return fd;
-}
-
-// A blocking line reader over a socket.
-class CLines {
-public:
-    explicit CLines(int fd) : fd_(fd) {}
-    bool Next(std::string& line)
-    {
-        for (;;) {
-            if (const auto nl = buffer_.find('\n', pos_); nl != std::string::npos) {
-                line.assign(buffer_, pos_, nl - pos_);
-                pos_ = nl + 1;
-                if (pos_ > (1 << 20)) buffer_.erase(0, pos_), pos_ = 0;
-                return true;
-            }
-            char chunk[65536];
-            const ssize_t n = recv(fd_, chunk, sizeof chunk, 0);
-            if (n <= 0) return false;
-            buffer_.append(chunk, static_cast<std::size_t>(n));
-        }
-    }
-    void Send(const std::string& s) { (void)!::send(fd_, s.data(), s.size(), MSG_NOSIGNAL); }
-
-private:
-    int fd_;
-    std::string buffer_;
-    std::size_t pos_ = 0;
-};
-
 // The group's last article number, or 0.
 unsigned long GroupLast(unsigned short port)
 {
-    const int fd = Connect(port);
+    const int fd = quillory::bench::ConnectLoopback(port);
     if (fd < 0) return 0;
-    CLines io(fd);
+    quillory::bench::CSocketLines io(fd);
+    quillory::bench::StartNewsReading(io);
     std::string line;
-    io.Next(line);
-    // INN hands the connection to its reader at MODE READER and drops what
-    // came with it in the same packet: one command, then its answer.
-    io.Send("MODE READER\r\n");
-    io.Next(line);
     io.Send(std::string("GROUP ") + kGroup + "\r\n");
     io.Next(line);
     unsigned long count = 0, first = 0, last = 0;
@@ -161,12 +115,10 @@ unsigned long GroupLast(unsigned short port)
 // answers read through. The articles read, and the time.
 unsigned PlainPipelined(unsigned short port, unsigned articles, unsigned long last, double& seconds)
 {
-    const int fd = Connect(port);
-    CLines io(fd);
+    const int fd = quillory::bench::ConnectLoopback(port);
+    quillory::bench::CSocketLines io(fd);
+    quillory::bench::StartNewsReading(io);
     std::string line;
-    io.Next(line);
-    io.Send("MODE READER\r\n");
-    io.Next(line);
     const auto start = Clock::now();
     std::string commands = std::string("GROUP ") + kGroup + "\r\n";
     for (unsigned long n = last - articles + 1; n <= last; ++n) commands += "ARTICLE " + std::to_string(n) + "\r\n";

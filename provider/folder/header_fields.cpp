@@ -123,25 +123,6 @@ bool Take(std::string_view& s, char c)
     return true;
 }
 
-bool IsLeap(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
-
-int DaysInMonth(int y, int m)
-{
-    static constexpr std::array<int, 12> kDays = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    return m == 2 && IsLeap(y) ? 29 : kDays[static_cast<std::size_t>(m - 1)];
-}
-
-// Days from 1970-01-01 to the civil date (proleptic Gregorian).
-long long DaysFromCivil(long long y, unsigned m, unsigned d)
-{
-    y -= m <= 2;
-    const long long era = (y >= 0 ? y : y - 399) / 400;
-    const unsigned yoe = static_cast<unsigned>(y - era * 400);
-    const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + static_cast<long long>(doe) - 719468;
-}
-
 }  // namespace
 
 std::optional<HeaderSender> QuickSender(std::string_view from)
@@ -207,12 +188,18 @@ std::optional<FILETIME> QuickDate(std::string_view s)
             if (c < 0x20 || c > 0x7E || c == '(' || c == ')' || c == '\\') return std::nullopt;
     }
     if (second == 60) second = 59;  // a leap second stays in its minute
-    if (year < 1601 || day < 1 || day > DaysInMonth(year, month) || hour > 23 || minute > 59 || second > 59)
-        return std::nullopt;
-    const long long days = DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day));
-    const long long seconds = days * 86400 + hour * 3600 + minute * 60 + second - zone * 60LL;
-    const long long ticks =
-        seconds * static_cast<long long>(kFileTimeTicksPerSecond) + static_cast<long long>(kFileTimeUnixEpoch);
+    // The calendar's own checks: years 1601 to 30827, days of the month.
+    SYSTEMTIME st{};
+    st.wYear = static_cast<WORD>(year);
+    st.wMonth = static_cast<WORD>(month);
+    st.wDay = static_cast<WORD>(day);
+    st.wHour = static_cast<WORD>(hour);
+    st.wMinute = static_cast<WORD>(minute);
+    st.wSecond = static_cast<WORD>(second);
+    FILETIME local{};
+    if (!SystemTimeToFileTime(&st, &local)) return std::nullopt;
+    const long long ticks = static_cast<long long>(FileTimeToUInt64(local)) -
+                            zone * 60LL * static_cast<long long>(kFileTimeTicksPerSecond);
     if (ticks < 0) return std::nullopt;
     return FileTimeFromUInt64(static_cast<ULONGLONG>(ticks));
 }

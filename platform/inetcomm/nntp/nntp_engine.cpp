@@ -464,8 +464,7 @@ void CNntpEngine::OnReselect(std::string_view line)
         CommandFinished();
         return;
     }
-    phase_ = Phase::CommandStatus;
-    SendLine(sent_.front()->Start(*this));
+    SendFirstAgain();
 }
 
 void CNntpEngine::OnQuit(std::string_view line)

@@ -35,6 +35,7 @@
 #include "common/regstore.h"
 #include "platform/base/window.h"
 #include "platform/com/refcounted.h"
+#include "common/bench/loopback.h"
 #include "provider/downloader/bench/over_server.h"
 #include "provider/downloader/folder_owner.h"
 #include "provider/downloader/nntp_downloader.h"
@@ -71,48 +72,25 @@ double PeakMegabytes()
 // GROUP and OVER of the whole group on a plain socket; the overview lines read.
 std::size_t PlainOver(unsigned short port, double& seconds)
 {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(port);
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+    const int fd = quillory::bench::ConnectLoopback(port);
+    if (fd < 0) {
         std::perror("connect");
         std::exit(1);
     }
-    int one = 1;
-    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    std::string buffer;
-    std::size_t pos = 0;
-    auto line = [&]() {
-        for (;;) {
-            if (const auto nl = buffer.find('\n', pos); nl != std::string::npos) {
-                std::string l = buffer.substr(pos, nl - pos);
-                pos = nl + 1;
-                if (pos > (1 << 20)) buffer.erase(0, pos), pos = 0;
-                return l;
-            }
-            char chunk[65536];
-            const ssize_t n = recv(fd, chunk, sizeof chunk, 0);
-            if (n <= 0) return std::string(".");
-            buffer.append(chunk, static_cast<std::size_t>(n));
-        }
-    };
-    auto send = [fd](const std::string& s) { (void)!::send(fd, s.data(), s.size(), MSG_NOSIGNAL); };
-    line();
-    send("MODE READER\r\n");
-    line();
+    quillory::bench::CSocketLines io(fd);
+    quillory::bench::StartNewsReading(io);
+    std::string line;
     const auto start = Clock::now();
-    send(std::string("GROUP ") + kGroup + "\r\n");
-    const std::string group = line();
+    io.Send(std::string("GROUP ") + kGroup + "\r\n");
+    io.Next(line);
     unsigned long count = 0, first = 0, last = 0;
-    std::sscanf(group.c_str(), "211 %lu %lu %lu", &count, &first, &last);
-    send("OVER " + std::to_string(first) + "-" + std::to_string(last) + "\r\n");
-    line();
+    std::sscanf(line.c_str(), "211 %lu %lu %lu", &count, &first, &last);
+    io.Send("OVER " + std::to_string(first) + "-" + std::to_string(last) + "\r\n");
+    io.Next(line);
     std::size_t lines = 0;
-    for (std::string l = line(); l != ".\r" && l != "."; l = line()) ++lines;
+    while (io.Next(line) && line != ".\r" && line != ".") ++lines;
     seconds = Seconds(start);
-    send("QUIT\r\n");
+    io.Send("QUIT\r\n");
     close(fd);
     return lines;
 }

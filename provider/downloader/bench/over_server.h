@@ -18,6 +18,8 @@
 #include <cstring>
 #include <string>
 
+#include "common/bench/loopback.h"
+
 namespace quillory::bench {
 
 // Overview record number n (1-based) of a benchmark group.
@@ -59,15 +61,8 @@ class COverServer {
 public:
     COverServer(std::string group, unsigned records) : group_(std::move(group)), records_(records)
     {
-        listener_ = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof addr;
-        if (listener_ < 0 || bind(listener_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-            listen(listener_, 4) != 0 || getsockname(listener_, reinterpret_cast<sockaddr*>(&addr), &len) != 0)
-            return;
-        port_ = ntohs(addr.sin_port);
+        listener_ = ListenOnLoopback(port_, 4);
+        if (listener_ < 0) return;
         child_ = fork();
         if (child_ == 0) {
             // Made here, so that none of it counts in the benchmark's memory.
