@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "common/regstore.h"
+#include "host/mapi_host.h"
 #include "platform/base/environment.h"
 #include "platform/base/time.h"
 #include "platform/com/com_ptr.h"
@@ -137,14 +138,19 @@ bool EnsureBaseFolder(const std::string& profile, std::string* error)
     std::string name = profile;
     HRESULT hr = MAPILogonEx(0, name.data(), nullptr, MAPI_EXTENDED | MAPI_NEW_SESSION | MAPI_NO_MAIL, &session);
     std::vector<BYTE> folderId, storeId;
+    std::string why = FAILED(hr) ? ExplainWithoutObject(hr) : std::string();
     if (SUCCEEDED(hr)) {
         hr = MakeBaseFolder(session.Get(), folderId, storeId);
+        LPMAPIERROR err = nullptr;
+        if (FAILED(hr) && SUCCEEDED(session->GetLastError(hr, 0, &err)) && err && err->lpszError) why = err->lpszError;
+        MAPIFreeBuffer(err);
         session->Logoff(0, 0, 0);
     }
     if (FAILED(hr)) {
         char code[16];
         std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(hr));
-        *error = std::string("the base folder could not be made in the default store (") + code + ")";
+        *error = std::string("the base folder could not be made in the default store (") + code + ")" +
+                 (why.empty() ? "" : ": " + why);
         return false;
     }
     if (WriteBaseFolder(profile, kBaseFolderName, folderId, storeId) != ERROR_SUCCESS) {

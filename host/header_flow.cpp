@@ -112,7 +112,7 @@ int RunHeaderRequest(CHeaderFlow& flow, const char* command, ULONG request, Spoo
         return 1;
     }
     for (const auto& problem : p.problems) std::fprintf(stderr, "quillory %s: %s\n", command, problem.c_str());
-    int status = 0;
+    int status = p.problems.empty() ? 0 : 1;
     for (const auto& o : outcomes) {
         // Busy after the pass: the transport goes on in the background
         // (article bodies are fetched ahead); the outcome comes later.

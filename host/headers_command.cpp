@@ -12,6 +12,7 @@
 
 #include "host/commands.h"
 #include "host/header_flow.h"
+#include "host/mapi_host.h"
 #include "host/news_account.h"
 #include "platform/com/com_ptr.h"
 #include "platform/mapi/mapi_alloc.h"
@@ -88,7 +89,11 @@ public:
         std::string name = o.profile;
         HRESULT hr = MAPILogonEx(0, name.data(), nullptr,
                                  MAPI_EXTENDED | MAPI_NEW_SESSION | MAPI_EXPLICIT_PROFILE | MAPI_NO_MAIL, &session_);
-        if (FAILED(hr)) return Fail(command, "cannot log on to profile '" + o.profile + "' (" + HexResult(hr) + ")");
+        if (FAILED(hr)) {
+            const std::string why = ExplainWithoutObject(hr);
+            return Fail(command, "cannot log on to profile '" + o.profile + "' (" + HexResult(hr) + ")" +
+                                     (why.empty() ? "" : ": " + why));
+        }
         spooler_ = std::make_unique<CSpooler>(session_.Get());
         std::string error;
         if (hr = spooler_->Start(&error); FAILED(hr))

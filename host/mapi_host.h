@@ -11,6 +11,7 @@
 #include "platform/com/com_ptr.h"
 #include "platform/mapi/mapi_alloc.h"
 #include "platform/mapi/mapitags.h"
+#include "platform/mapi/profile_admin.h"
 #include "platform/mapi/proputil.h"
 #include "platform/mapi/session.h"
 
@@ -31,6 +32,15 @@ private:
     HRESULT hr_;
 };
 
+// MAPILogonEx and MAPIAdminProfiles have no object to explain a failure: a
+// damaged profile database is named here.
+inline std::string ExplainWithoutObject(HRESULT hr)
+{
+    return hr == MAPI_E_CORRUPT_STORE
+               ? "the profile database " + ProfileDatabaseFile().string() + " is damaged or holds no profiles"
+               : std::string();
+}
+
 // Prints "quillory COMMAND: WHAT failed (0x...): explanation" and returns 1.
 template <class Object>
 int ReportFailure(const char* command, Object* object, HRESULT hr, const std::string& what)
@@ -39,6 +49,7 @@ int ReportFailure(const char* command, Object* object, HRESULT hr, const std::st
     LPMAPIERROR err = nullptr;
     if (object && SUCCEEDED(object->GetLastError(hr, 0, &err)) && err && err->lpszError) text = err->lpszError;
     MAPIFreeBuffer(err);
+    if (!object) text = ExplainWithoutObject(hr);
     std::fprintf(stderr, "quillory %s: %s failed (0x%08X)%s%s\n", command, what.c_str(), static_cast<unsigned>(hr),
                  text.empty() ? "" : ": ", text.c_str());
     return 1;

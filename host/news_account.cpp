@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "common/regstore.h"
+#include "host/mapi_host.h"
 #include "platform/com/com_ptr.h"
 #include "platform/mapi/mapitags.h"
 #include "platform/mapi/mapix.h"
@@ -93,7 +94,8 @@ HRESULT FindNewsAccount(std::string_view profile, std::string_view accountName, 
     ComPtr<IMsgServiceAdmin> services;
     if (SUCCEEDED(hr)) hr = admin->AdminServices(const_cast<LPSTR>(profileName.c_str()), nullptr, 0, 0, &services);
     if (FAILED(hr)) {
-        error = "the profile '" + profileName + "' cannot be opened (" + Hex(hr) + ")";
+        const std::string why = admin ? std::string() : ExplainWithoutObject(hr);
+        error = "the profile '" + profileName + "' cannot be opened (" + Hex(hr) + ")" + (why.empty() ? "" : ": " + why);
         return hr;
     }
     ComPtr<IMAPITable> table;

@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "host/commands.h"
+#include "host/mapi_host.h"
 #include "host/news_account.h"
 #include "host/post_message.h"
 #include "host/post_send.h"
@@ -131,8 +132,9 @@ int RunPostCommand(Args args)
     if (const HRESULT hr = MAPILogonEx(0, profile.data(), nullptr, MAPI_EXTENDED | MAPI_NEW_SESSION | MAPI_NO_MAIL,
                                        &session);
         FAILED(hr)) {
-        std::fprintf(stderr, "quillory post: cannot log on to the profile '%s' (0x%08X)\n", profile.c_str(),
-                     static_cast<unsigned>(hr));
+        const std::string why = ExplainWithoutObject(hr);
+        std::fprintf(stderr, "quillory post: cannot log on to the profile '%s' (0x%08X)%s%s\n", profile.c_str(),
+                     static_cast<unsigned>(hr), why.empty() ? "" : ": ", why.c_str());
         return 1;
     }
     int status = 0;

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "host/commands.h"
+#include "host/mapi_host.h"
 #include "platform/com/com_ptr.h"
 #include "platform/mapi/mapi_alloc.h"
 #include "platform/mapi/mapitags.h"
@@ -58,6 +59,7 @@ int Failed(Object* object, HRESULT hr, const char* what)
     LPMAPIERROR err = nullptr;
     if (object && SUCCEEDED(object->GetLastError(hr, 0, &err)) && err && err->lpszError) text = err->lpszError;
     MAPIFreeBuffer(err);
+    if (!object) text = ExplainWithoutObject(hr);
     std::fprintf(stderr, "quillory profile: %s failed (0x%08X)%s%s\n", what, static_cast<unsigned>(hr),
                  text.empty() ? "" : ": ", text.c_str());
     return 1;

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "host/commands.h"
+#include "host/mapi_host.h"
 #include "host/store_format.h"
 #include "host/store_tags.h"
 #include "host/store_threads.h"
@@ -75,6 +76,7 @@ int MapiError(Object* object, HRESULT hr, const std::string& what)
     if (object && SUCCEEDED(object->GetLastError(hr, 0, &err)) && err && err->lpszError)
         text += std::string(" - ") + err->lpszError;
     MAPIFreeBuffer(err);
+    if (!object && !ExplainWithoutObject(hr).empty()) text += " - " + ExplainWithoutObject(hr);
     return Error(text);
 }
 

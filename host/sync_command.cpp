@@ -251,6 +251,8 @@ int RunSendAndReceive(IMAPISession* session, const char* command)
         status = 1;
     }
     for (const auto& problem : result.problems) std::printf("  problem: %s\n", problem.c_str());
+    // A pass that could not do its work is no success.
+    if (!result.problems.empty()) status = 1;
     std::printf("Sent %u, deferred %u, undeliverable %u, received %u.\n", static_cast<unsigned>(result.sent),
                 static_cast<unsigned>(result.deferred), static_cast<unsigned>(result.undeliverable),
                 static_cast<unsigned>(result.received));

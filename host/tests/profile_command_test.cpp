@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -152,6 +153,54 @@ TEST(ProfileCommand, ChangesAreSeenByTheOtherProcess)
         EXPECT_EQ(admin->AdminServices(const_cast<LPSTR>("Mine"), nullptr, 0, 0, &services), MAPI_E_NOT_FOUND);
     }
     MAPIUninitialize();
+}
+
+}  // namespace
+
+namespace {
+
+// What a person sees when the profile database or a profile's message store
+// is damaged: one line naming the file, a failing exit status, the file left alone.
+TEST(ProfileCommand, DamagedFilesAreNamedAndLeftAlone)
+{
+    TempHome home;
+    WriteServiceList();
+    ASSERT_EQ(Profile(home, {"create", "Work"}).status, 0);
+    ASSERT_EQ(quillory::testing::RunQuillory(home, {"store", "folders", "--profile", "Work"}).status, 0);
+
+    // A store with a page of its folder tree zeroed.
+    std::filesystem::path store;
+    for (const auto& e : std::filesystem::directory_iterator(home.path() / "stores"))
+        if (e.path().extension() == ".qst") store = e.path();
+    ASSERT_FALSE(store.empty());
+    std::string bytes;
+    {
+        std::ifstream in(store, std::ios::binary);
+        bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    ASSERT_GT(bytes.size(), 3u * 4096);
+    std::fill(bytes.begin() + 2 * 4096, bytes.begin() + 3 * 4096, '\0');
+    std::ofstream(store, std::ios::binary | std::ios::trunc) << bytes;
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"store", "folders", "--profile", "Work"}, {"sync", "--profile", "Work"}}) {
+        const Outcome o = quillory::testing::RunQuillory(home, args);
+        EXPECT_EQ(o.status, 1) << args[0] << o.out << o.err;
+        EXPECT_TRUE(Contains(o.out + o.err, store.string() + " is damaged")) << args[0] << o.out << o.err;
+    }
+    std::string after;
+    {
+        std::ifstream in(store, std::ios::binary);
+        after.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    EXPECT_TRUE(after == bytes);
+
+    // A profile database that lost its contents.
+    const auto profiles = home.path() / "profiles" / "profiles.db";
+    std::ofstream(profiles, std::ios::binary | std::ios::trunc);
+    const Outcome o = Profile(home, {"list"});
+    EXPECT_EQ(o.status, 1);
+    EXPECT_TRUE(Contains(o.err, "the profile database " + profiles.string() + " is damaged")) << o.err;
+    EXPECT_EQ(std::filesystem::file_size(profiles), 0u);
 }
 
 }  // namespace

@@ -45,7 +45,14 @@ int QuickCheck(sqlite3* db, std::string& detail)
     while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
         const auto* line = reinterpret_cast<const char*>(sqlite3_column_text(s, 0));
         if (line && std::strcmp(line, "ok") == 0) continue;
-        if (sound) detail = line ? line : "no verdict";
+        // The first finding, on one line, without the schema marker.
+        if (sound) {
+            detail = line ? line : "no verdict";
+            if (detail.starts_with("*** in database main ***")) detail.erase(0, 24);
+            for (char& c : detail)
+                if (c == '\n') c = ' ';
+            while (!detail.empty() && detail.front() == ' ') detail.erase(0, 1);
+        }
         sound = false;
     }
     if (rc != SQLITE_DONE) detail = sqlite3_errmsg(db);

@@ -3,6 +3,8 @@
 // with the embedded message store service as its default store.
 #pragma once
 
+#include <filesystem>
+
 #include <memory>
 #include <mutex>
 #include <string>
@@ -15,10 +17,15 @@ constexpr ULONG MAPI_DEFAULT_SERVICES = 0x00000001;
 // Longest profile name, without its terminating NUL.
 constexpr ULONG cchProfileNameMax = 64;
 
-// Needs MAPIInitialize (MAPI_E_NOT_INITIALIZED otherwise).
+// Needs MAPIInitialize (MAPI_E_NOT_INITIALIZED otherwise). MAPI_E_CORRUPT_STORE
+// (here and from MAPILogonEx) when the profile database is damaged.
 HRESULT MAPIAdminProfiles(ULONG ulFlags, LPPROFADMIN* lppProfAdmin);
 
 namespace quillory {
+
+// The profile database of the current environment root, for messages that
+// name it (these calls have no object to explain a failure).
+std::filesystem::path ProfileDatabaseFile();
 
 class CProfAdmin final : public IProfAdmin, public CRefCounted {
 public:

@@ -13,6 +13,7 @@
 #include "platform/base/sqlite_file.h"
 #include "platform/base/trace.h"
 #include "platform/com/guid.h"
+#include "platform/mapi/profile_admin.h"
 #include "platform/mapi/propcodec.h"
 
 namespace quillory {
@@ -208,6 +209,8 @@ HRESULT ProfileDb::Open(std::shared_ptr<ProfileDb>& out, std::string* error)
 }
 
 ProfileDb::ProfileDb(std::filesystem::path root) : root_(std::move(root)), file_(root_ / "profiles" / "profiles.db") {}
+
+std::filesystem::path ProfileDatabaseFile() { return EnvironmentRoot() / "profiles" / "profiles.db"; }
 
 ProfileDb::~ProfileDb()
 {

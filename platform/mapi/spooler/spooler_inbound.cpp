@@ -45,7 +45,8 @@ void CSpooler::Inbound(SpoolerTransport& t, SpoolerPassResult& result)
             HRESULT hr = OpenDefaultStore(session_.Get(), store);
             if (SUCCEEDED(hr)) hr = OpenInbox(store.Get(), inbox);
             if (FAILED(hr)) {
-                result.problems.push_back("The Inbox could not be opened for " + t.display + " (" + HexResult(hr) + ")");
+                result.problems.push_back("The Inbox could not be opened for " + t.display + " (" + HexResult(hr) + ")" +
+                                          SessionErrorText(session_.Get(), hr));
                 break;
             }
         }

@@ -181,7 +181,8 @@ void CSpooler::Outbound(SpoolerPassResult& result)
 
     ComPtr<IMsgStore> store;
     if (const HRESULT hr = OpenDefaultStore(session_.Get(), store); FAILED(hr)) {
-        result.problems.push_back("The default message store could not be opened");
+        result.problems.push_back("The default message store could not be opened (" + HexResult(hr) + ")" +
+                                  SessionErrorText(session_.Get(), hr));
     } else {
         // Entry IDs first: finishing a message changes the queue under a live table.
         std::vector<std::vector<BYTE>> queued;

@@ -155,5 +155,8 @@ HRESULT WriteNonDeliveryReport(IMsgStore* store, IMessage* original, std::span<c
 
 // The session's default message store.
 HRESULT OpenDefaultStore(LPMAPISESSION session, ComPtr<IMsgStore>& out);
+// The session's explanation of a failure ("" when it has none), to follow a
+// problem's sentence.
+std::string SessionErrorText(LPMAPISESSION session, HRESULT hr);
 
 }  // namespace quillory

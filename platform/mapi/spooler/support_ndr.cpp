@@ -69,6 +69,15 @@ ReportRecipient MakeRecipient(const SRow& row, const FILETIME& now)
 
 }  // namespace
 
+std::string SessionErrorText(LPMAPISESSION session, HRESULT hr)
+{
+    LPMAPIERROR err = nullptr;
+    std::string text;
+    if (session && SUCCEEDED(session->GetLastError(hr, 0, &err)) && err && err->lpszError) text = err->lpszError;
+    MAPIFreeBuffer(err);
+    return text.empty() ? text : ": " + text;
+}
+
 HRESULT OpenDefaultStore(LPMAPISESSION session, ComPtr<IMsgStore>& out)
 {
     ComPtr<IMAPITable> stores;
